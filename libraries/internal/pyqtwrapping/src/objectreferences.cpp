@@ -1,0 +1,1 @@
+#include "tpyqtwrapping_p.h"

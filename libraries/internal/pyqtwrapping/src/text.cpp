@@ -1,0 +1,133 @@
+#include "tpyqtwrapping_p.h"
+
+#include <algorithm>
+#include <cstring>
+
+using namespace PyQtWrappingPrivate;
+
+namespace {
+
+bool isByteOrderMark(char32_t unit) { return unit == 0xFEFF || unit == 0xFFFE; }
+
+// A str's characters up to its first U+0000, read straight from the interpreter's storage.
+// A leading U+FEFF or U+FFFE goes through QString::fromUtf16, whose byte-order-mark handling
+// decides what it means; every other text is copied code unit for code unit, which is what
+// fromUtf16 gives for it.
+QString strToQString(PyObject *str)
+{
+#if PY_VERSION_HEX < 0x030C0000
+    if (PyUnicode_READY(str) < 0)
+        return QString(); // MemoryError stays pending
+#endif
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(str);
+    const void *data = PyUnicode_DATA(str);
+    switch (PyUnicode_KIND(str)) {
+    case PyUnicode_1BYTE_KIND: {
+        const auto *chars = static_cast<const char *>(data);
+        const void *nul = std::memchr(chars, 0, size_t(length));
+        const Py_ssize_t n = nul ? static_cast<const char *>(nul) - chars : length;
+        return QString::fromLatin1(chars, int(n));
+    }
+    case PyUnicode_2BYTE_KIND: {
+        const auto *units = static_cast<const Py_UCS2 *>(data);
+        const int n = int(std::find(units, units + length, Py_UCS2(0)) - units);
+        if (n > 0 && isByteOrderMark(units[0]))
+            return QString::fromUtf16(units, n);
+        return QString(reinterpret_cast<const QChar *>(units), n);
+    }
+    default: {
+        const auto *points = static_cast<const Py_UCS4 *>(data);
+        const Py_UCS4 *end = std::find(points, points + length, Py_UCS4(0));
+        const Py_ssize_t astral =
+            std::count_if(points, end, [](Py_UCS4 c) { return c > 0xFFFF; });
+        QString result(int(end - points + astral), Qt::Uninitialized);
+        auto *out = reinterpret_cast<char16_t *>(result.data());
+        for (const Py_UCS4 *p = points; p != end; ++p) {
+            if (*p > 0xFFFF) {
+                *out++ = char16_t(0xD800 + ((*p - 0x10000) >> 10));
+                *out++ = char16_t(0xDC00 + ((*p - 0x10000) & 0x3FF));
+            } else {
+                *out++ = char16_t(*p);
+            }
+        }
+        if (!result.isEmpty() && isByteOrderMark(result.at(0).unicode()))
+            return QString::fromUtf16(result.utf16(), result.size());
+        return result;
+    }
+    }
+}
+
+bool isHighSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool isLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+} // namespace
+
+QString TPyQtWrapping::PyObject2QString(PyObject *pyObject)
+{
+    if (!pyObject || pyObject == Py_None)
+        return QString();
+    if (isExactStr(pyObject))
+        return strToQString(pyObject);
+    if (PyBytes_Check(pyObject)) {
+        const char *bytes = PyBytes_AS_STRING(pyObject);
+        return QString::fromUtf8(bytes, int(std::strlen(bytes)));
+    }
+    return QString();
+}
+
+PyObject *TPyQtWrapping::QString2PyObject(const QString &text)
+{
+    if (text.isEmpty())
+        return Py_BuildValue("s", "");
+    return QString2PyUnicode(text);
+}
+
+PyObject *TPyQtWrapping::QString2PyUnicode(const QString &text)
+{
+    const int n = text.size();
+    if (n == 0)
+        return nullptr;
+    const char16_t *units = reinterpret_cast<const char16_t *>(text.utf16());
+
+    // The widest unit decides the storage; only a text with surrogates can hold pairs.
+    const char32_t widest = *std::max_element(units, units + n);
+    if (widest < 0xD800) {
+        PyObject *str = PyUnicode_New(n, widest);
+        if (!str)
+            return nullptr;
+        if (widest <= 0xFF)
+            std::copy(units, units + n, PyUnicode_1BYTE_DATA(str));
+        else
+            std::memcpy(PyUnicode_2BYTE_DATA(str), units, size_t(n) * 2);
+        return str;
+    }
+
+    Py_ssize_t pairs = 0;
+    char32_t maxChar = 0;
+    for (int i = 0; i < n; ++i) {
+        char32_t c = units[i];
+        if (isHighSurrogate(c) && i + 1 < n && isLowSurrogate(units[i + 1])) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+            ++pairs;
+            ++i;
+        }
+        maxChar = std::max(maxChar, c);
+    }
+    PyObject *str = PyUnicode_New(n - pairs, maxChar);
+    if (!str)
+        return nullptr;
+    if (pairs == 0) {
+        std::memcpy(PyUnicode_2BYTE_DATA(str), units, size_t(n) * 2);
+        return str;
+    }
+    Py_UCS4 *out = PyUnicode_4BYTE_DATA(str);
+    for (int i = 0; i < n; ++i) {
+        char32_t c = units[i];
+        if (isHighSurrogate(c) && i + 1 < n && isLowSurrogate(units[i + 1])) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+            ++i;
+        }
+        *out++ = c;
+    }
+    return str;
+}

@@ -1,0 +1,119 @@
+// Internals shared by the conversion sources; not installed, not exported.
+#ifndef TPYQTWRAPPING_P_H
+#define TPYQTWRAPPING_P_H
+
+#include "tpyqtwrapping.h"
+
+#include <cmath>
+#include <cstdint>
+#include <utility>
+
+namespace PyQtWrappingPrivate {
+
+constexpr int InvalidInt = -9999;
+constexpr double InvalidDouble = -9999.0;
+
+inline void setOk(bool *ok, bool value)
+{
+    if (ok)
+        *ok = value;
+}
+
+// Owns one strong reference and releases it on every path out of a scope.
+class PyRef
+{
+public:
+    PyRef() noexcept = default;
+    // Takes over a new reference (or null).
+    explicit PyRef(PyObject *object) noexcept : m_object(object) {}
+    static PyRef borrowed(PyObject *object) noexcept
+    {
+        Py_XINCREF(object);
+        return PyRef(object);
+    }
+    PyRef(const PyRef &) = delete;
+    PyRef &operator=(const PyRef &) = delete;
+    PyRef(PyRef &&other) noexcept : m_object(other.release()) {}
+    PyRef &operator=(PyRef &&other) noexcept
+    {
+        PyRef(std::move(other)).swap(*this);
+        return *this;
+    }
+    ~PyRef() { Py_XDECREF(m_object); }
+
+    PyObject *get() const noexcept { return m_object; }
+    explicit operator bool() const noexcept { return m_object != nullptr; }
+    // Hands the reference over to the caller.
+    PyObject *release() noexcept { return std::exchange(m_object, nullptr); }
+    void swap(PyRef &other) noexcept { std::swap(m_object, other.m_object); }
+
+private:
+    PyObject *m_object = nullptr;
+};
+
+// Exact type tests: identity with the built-in type, never a subclass test.
+inline bool isExactInt(PyObject *o) { return Py_TYPE(o) == &PyLong_Type; }
+inline bool isExactFloat(PyObject *o) { return Py_TYPE(o) == &PyFloat_Type; }
+inline bool isExactStr(PyObject *o) { return Py_TYPE(o) == &PyUnicode_Type; }
+inline bool isExactBytes(PyObject *o) { return Py_TYPE(o) == &PyBytes_Type; }
+inline bool isBool(PyObject *o) { return o == Py_False || o == Py_True; }
+
+// Reads an exact int as a 32-bit signed value. Returns false for a value outside that range,
+// whatever the width of the platform's long; no Python error is left pending either way.
+inline bool readInt32(PyObject *o, int &value)
+{
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
+    if (overflow != 0 || v < INT32_MIN || v > INT32_MAX) {
+        return false;
+    }
+    if (v == -1 && PyErr_Occurred()) {
+        PyErr_Clear();
+        return false;
+    }
+    value = static_cast<int>(v);
+    return true;
+}
+
+// Floored float to integer, with the fixed results outside the target's range (NaN included)
+// that an x86 truncating conversion gives: the target's minimum, or 2^63 for the unsigned one.
+constexpr double TwoPow63 = 9223372036854775808.0;
+constexpr double TwoPow64 = 18446744073709551616.0;
+
+inline int flooredToInt32(double d)
+{
+    const double f = std::floor(d);
+    if (!(f >= -2147483648.0 && f <= 2147483647.0))
+        return INT32_MIN;
+    return static_cast<int>(f);
+}
+
+// False for NaN and floored values outside [-2^63, 2^63).
+inline bool flooredToInt64(double d, long long &value)
+{
+    const double f = std::floor(d);
+    if (!(f >= -TwoPow63 && f < TwoPow63))
+        return false;
+    value = static_cast<long long>(f);
+    return true;
+}
+
+// The floored value modulo 2^64 for [-2^63, 2^64); false for NaN and everything else.
+inline bool flooredToUInt64(double d, unsigned long long &value)
+{
+    long long signedValue = 0;
+    if (flooredToInt64(d, signedValue)) {
+        value = static_cast<unsigned long long>(signedValue);
+        return true;
+    }
+    const double f = std::floor(d);
+    if (f >= TwoPow63 && f < TwoPow64) {
+        value = static_cast<unsigned long long>(f);
+        return true;
+    }
+    return false;
+}
+
+} // namespace PyQtWrappingPrivate
+
+#endif // TPYQTWRAPPING_P_H

@@ -131,3 +131,141 @@ PyObject *TPyQtWrapping::QString2PyUnicode(const QString &text)
     }
     return str;
 }
+
+// ---- Python string literals ---------------------------------------------------------------------
+
+QString TPyQtWrapping::qstringToPythonString(const QString &text)
+{
+    // Latin-1 text is exactly the text that survives a round trip through Latin-1.
+    const ushort *units = text.utf16();
+    const bool latin1 =
+        std::all_of(units, units + text.size(), [](ushort unit) { return unit <= 0xFF; });
+    if (!latin1)
+        return QLatin1String("u\"") + text + QLatin1Char('"');
+    QString quoted = QLatin1Char('"') + text + QLatin1Char('"');
+    return quoted.replace(QLatin1String("\\"), QLatin1String("\\\\"));
+}
+
+QString TPyQtWrapping::pythonStringToQString(const QString &text)
+{
+    const QLatin1String escape("\\u");
+    if (!text.startsWith(escape))
+        return QString(text).replace(QLatin1String("\\\\"), QLatin1String("\\"));
+
+    const QStringList parts = text.split(escape, Qt::KeepEmptyParts);
+    QString result;
+    result.reserve(parts.size() - 1);
+    for (int i = 1; i < parts.size(); ++i) {
+        bool parsed = false;
+        const int value = parts.at(i).toInt(&parsed, 16);
+        if (parsed) {
+            result.append(QChar(ushort(value)));
+        } else {
+            showErrorMessage(QStringLiteral("pythonStringToQString: Error with character %1: %2")
+                                 .arg(parts.at(i), QString::number(value)));
+        }
+    }
+    return result;
+}
+
+// ---- String lists and tables --------------------------------------------------------------------
+
+namespace {
+
+// Sequences that a strict string-list conversion refuses: text rather than a list of texts.
+bool isTextRefusedWhenStrict(PyObject *object)
+{
+    return isExactBytes(object) || PyUnicode_Check(object);
+}
+
+// A failed fetch gives a null item, which converts to a null string.
+PyRef sequenceItem(PyObject *sequence, Py_ssize_t index)
+{
+    PyRef item(PySequence_GetItem(sequence, index));
+    if (!item)
+        PyErr_Clear();
+    return item;
+}
+
+} // namespace
+
+PyObject *TPyQtWrapping::QStringList2PyObject(const QStringList &list)
+{
+    return buildList(list.size(), [&](Py_ssize_t i) { return QString2PyObject(list.at(int(i))); });
+}
+
+QStringList TPyQtWrapping::PyObject2QStringList(PyObject *pyObject, bool strict, bool *ok)
+{
+    QStringList result;
+    setOk(ok, false);
+    if (!pyObject || (strict && isTextRefusedWhenStrict(pyObject)) || !PySequence_Check(pyObject))
+        return result;
+    const int n = sequenceCount(pyObject);
+    result.reserve(std::max(n, 0));
+    for (int i = 0; i < n; ++i)
+        result.append(PyObject2QString(sequenceItem(pyObject, i).get()));
+    setOk(ok, true);
+    return result;
+}
+
+QList<QStringList> TPyQtWrapping::PyObject2QListOfQStringList(PyObject *pyObject, bool strict,
+                                                              bool *ok)
+{
+    QList<QStringList> result;
+    setOk(ok, false);
+    if (!pyObject || (strict && isTextRefusedWhenStrict(pyObject)) || !PySequence_Check(pyObject))
+        return result;
+    const int n = sequenceCount(pyObject);
+    for (int i = 0; i < n; ++i) {
+        bool itemOk = false;
+        QStringList inner = PyObject2QStringList(sequenceItem(pyObject, i).get(), true, &itemOk);
+        if (!itemOk)
+            return result;
+        result.append(std::move(inner));
+    }
+    setOk(ok, true);
+    return result;
+}
+
+QString *TPyQtWrapping::PyObject2QStringTable(PyObject *pyObject)
+{
+    if (!pyObject || !PyList_Check(pyObject))
+        return nullptr;
+    const int n = count32(PyList_GET_SIZE(pyObject));
+    if (n < 1)
+        return nullptr;
+    auto *table = new QString[size_t(n)];
+    for (int i = 0; i < n; ++i) {
+        // An element's __float__ may shrink the list: hold the item while it converts, and let
+        // an index that no longer exists give a null string.
+        PyRef item = PyRef::borrowed(PyList_GetItem(pyObject, i));
+        if (!item) {
+            PyErr_Clear();
+            continue;
+        }
+        if (isExactBytes(item.get())) {
+            table[i] = PyObject2QString(item.get());
+            continue;
+        }
+        float value = 0;
+        if (PyArg_Parse(item.get(), "f", &value))
+            table[i] = QString::number(double(value), 'g', 6);
+        else
+            PyErr_Clear();
+    }
+    return table;
+}
+
+PyObject *TPyQtWrapping::QStringTable2PyObject(QString *table, unsigned long long count)
+{
+    if (!table)
+        Py_RETURN_NONE;
+    // A count beyond the signed size range turns negative and is refused like an allocation.
+    return buildList(
+        static_cast<Py_ssize_t>(count), [&](Py_ssize_t i) { return QString2PyObject(table[i]); },
+        [count] {
+            showErrorMessage(QStringLiteral(
+                "ERROR: converting QString* to Python list: null list returned for size %1")
+                                 .arg(count));
+        });
+}

@@ -114,6 +114,48 @@ inline bool flooredToUInt64(double d, unsigned long long &value)
     return false;
 }
 
+// Sequence and list lengths are handled as 32-bit signed counts, as the conversions always have:
+// a length beyond that range wraps, and a negative count means no elements.
+inline int count32(Py_ssize_t length) { return static_cast<int>(static_cast<int32_t>(length)); }
+
+// A sequence's length as a 32-bit count; a failed length query counts as empty and its Python
+// error is cleared.
+inline int sequenceCount(PyObject *sequence)
+{
+    const Py_ssize_t length = PySequence_Size(sequence);
+    if (length < 0) {
+        PyErr_Clear();
+        return 0;
+    }
+    return count32(length);
+}
+
+// A new list of n slots, slot i taking over the new reference make(i). When the list or any item
+// cannot be made, the half-filled list is discarded and null returned with the Python error
+// pending, so no caller ever sees an empty slot; onNoList() runs when the list itself fails.
+template <typename Make, typename OnNoList>
+PyObject *buildList(Py_ssize_t n, Make &&make, OnNoList &&onNoList)
+{
+    PyRef list(PyList_New(n));
+    if (!list) {
+        onNoList();
+        return nullptr;
+    }
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject *item = make(i);
+        if (!item)
+            return nullptr;
+        PyList_SET_ITEM(list.get(), i, item);
+    }
+    return list.release();
+}
+
+template <typename Make>
+PyObject *buildList(Py_ssize_t n, Make &&make)
+{
+    return buildList(n, std::forward<Make>(make), [] {});
+}
+
 } // namespace PyQtWrappingPrivate
 
 #endif // TPYQTWRAPPING_P_H

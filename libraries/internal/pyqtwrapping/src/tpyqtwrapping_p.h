@@ -156,6 +156,63 @@ PyObject *buildList(Py_ssize_t n, Make &&make)
     return buildList(n, std::forward<Make>(make), [] {});
 }
 
+// The family of three messages of a conversion into a Python list, for one source type word
+// such as "double[]" or "QList<int>".
+class ListReport
+{
+public:
+    explicit ListReport(const char *source) : m_source(source) {}
+    void nullList(const QString &size) const
+    {
+        report("null list returned for size %1", size);
+    }
+    // The value is substituted first and the index then, each into the lowest place marker left.
+    void invalidValue(const QString &value, const QString &index) const
+    {
+        TPyQtWrapping::showErrorMessage(
+            (prefix() + QLatin1String("invalid value '%1' at index %2")).arg(value).arg(index));
+    }
+    void failures(unsigned count) const
+    {
+        report("conversion failed for %1 indices", QString::number(count));
+    }
+
+private:
+    QString prefix() const
+    {
+        return QLatin1String("ERROR: converting ") + QLatin1String(m_source) +
+               QLatin1String(" to Python list: ");
+    }
+    void report(const char *tail, const QString &argument) const
+    {
+        TPyQtWrapping::showErrorMessage((prefix() + QLatin1String(tail)).arg(argument));
+    }
+    const char *m_source;
+};
+
+// Fills every slot of a fresh list of n slots with make(i), a new reference or null. A slot whose
+// element cannot be built holds None; the first such element is reported with describe(i) and,
+// when two or more failed, their count after the last slot.
+template <typename Make, typename Describe>
+void fillListReporting(PyObject *list, Py_ssize_t n, const ListReport &report, Make &&make,
+                       Describe &&describe)
+{
+    unsigned failures = 0;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject *item = make(i);
+        if (!item) {
+            if (failures == 0)
+                report.invalidValue(describe(i), QString::number(i));
+            ++failures;
+            Py_INCREF(Py_None);
+            item = Py_None;
+        }
+        PyList_SET_ITEM(list, i, item);
+    }
+    if (failures >= 2)
+        report.failures(failures);
+}
+
 } // namespace PyQtWrappingPrivate
 
 #endif // TPYQTWRAPPING_P_H

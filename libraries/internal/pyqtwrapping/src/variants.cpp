@@ -1,0 +1,374 @@
+#include "tpyqtwrapping_p.h"
+
+#include <QKeySequence>
+#include <QMap>
+
+#include <algorithm>
+#include <cfloat>
+#include <vector>
+
+using namespace PyQtWrappingPrivate;
+
+// ---- Python to variant --------------------------------------------------------------------------
+
+namespace {
+
+constexpr int InferType = -1;
+constexpr unsigned HighestKnownType = QMetaType::QKeySequence; // 75
+
+// Containers nest at most this deep, and never deeper than the interpreter's recursion limit,
+// so that neither the conversion nor the destruction of the variant tree exhausts the stack.
+constexpr int DepthCap = 5000;
+
+// The nearest float to a double, with IEEE rounding: beyond the float range gives an infinity.
+float toNearestFloat(double value)
+{
+    constexpr double overflowThreshold = 340282356779733661637539395458142568448.0; // 2^128 - 2^103
+    if (std::isfinite(value) && std::fabs(value) >= overflowThreshold)
+        return value > 0 ? HUGE_VALF : -HUGE_VALF;
+    return static_cast<float>(value);
+}
+
+// The nearest float to an exact int, rounded once from the whole value (a detour through double
+// could round twice). False, with no error pending, for an int beyond the double range.
+bool intToNearestFloat(PyObject *integer, float &value)
+{
+    int overflow = 0;
+    const long long small = PyLong_AsLongLongAndOverflow(integer, &overflow);
+    if (overflow == 0 && !(small == -1 && PyErr_Occurred())) {
+        value = static_cast<float>(small);
+        return true;
+    }
+    PyErr_Clear();
+    const double asDouble = PyLong_AsDouble(integer);
+    if (asDouble == -1.0 && PyErr_Occurred()) {
+        PyErr_Clear();
+        return false;
+    }
+    // Round the top 64 bits, with every lower bit folded into a sticky bit, then scale.
+    PyRef magnitude(PyNumber_Absolute(integer));
+    PyRef bitLength(magnitude ? PyObject_CallMethod(magnitude.get(), "bit_length", nullptr) : nullptr);
+    const long shift = bitLength ? PyLong_AsLong(bitLength.get()) - 64 : -1;
+    PyRef shiftObject(shift >= 0 ? PyLong_FromLong(shift) : nullptr);
+    PyRef top(shiftObject ? PyNumber_Rshift(magnitude.get(), shiftObject.get()) : nullptr);
+    PyRef back(top ? PyNumber_Lshift(top.get(), shiftObject.get()) : nullptr);
+    const int exact = back ? PyObject_RichCompareBool(back.get(), magnitude.get(), Py_EQ) : -1;
+    const unsigned long long topBits = top ? PyLong_AsUnsignedLongLong(top.get()) : 0;
+    if (exact < 0 || PyErr_Occurred()) {
+        PyErr_Clear();
+        value = toNearestFloat(asDouble);
+        return true;
+    }
+    const float rounded = std::ldexp(static_cast<float>(topBits | (exact ? 0u : 1u)), int(shift));
+    value = asDouble < 0 ? -rounded : rounded;
+    return true;
+}
+
+// Keeps the first Python error left by a container's members aside while the others convert,
+// and makes it pending again when the container is done.
+class DeferredError
+{
+public:
+    DeferredError() = default;
+    DeferredError(const DeferredError &) = delete;
+    DeferredError &operator=(const DeferredError &) = delete;
+    void collect()
+    {
+        if (!PyErr_Occurred())
+            return;
+        if (m_type)
+            PyErr_Clear();
+        else
+            PyErr_Fetch(&m_type, &m_value, &m_traceback);
+    }
+    ~DeferredError()
+    {
+        if (m_type)
+            PyErr_Restore(m_type, m_value, m_traceback);
+    }
+
+private:
+    PyObject *m_type = nullptr;
+    PyObject *m_value = nullptr;
+    PyObject *m_traceback = nullptr;
+};
+
+int inferType(PyObject *o)
+{
+    if (isExactBytes(o) || isExactStr(o))
+        return QMetaType::QString;
+    if (isExactInt(o))
+        return QMetaType::Int;
+    if (isExactFloat(o))
+        return QMetaType::Double;
+    if (isBool(o))
+        return QMetaType::Bool;
+    if (PyDict_CheckExact(o))
+        return QMetaType::QVariantMap;
+    if (PyList_CheckExact(o) || PyTuple_CheckExact(o) || PySequence_Check(o))
+        return QMetaType::QVariantList;
+    return QMetaType::UnknownType;
+}
+
+template <typename T>
+QVariant typedVariant(QMetaType::Type type, T value)
+{
+    return QVariant(type, &value);
+}
+
+// One conversion call: the containers on the current path and the depth, for cycles and nesting.
+class VariantConverter
+{
+public:
+    QVariant convert(PyObject *o, int type);
+
+private:
+    QVariant toMap(PyObject *o);
+    QVariant toList(PyObject *o);
+    bool enter(PyObject *container);
+    void leave() { m_path.pop_back(); }
+
+    std::vector<PyObject *> m_path;
+};
+
+bool VariantConverter::enter(PyObject *container)
+{
+    const int limit = std::min(Py_GetRecursionLimit(), DepthCap);
+    if (int(m_path.size()) >= limit ||
+        std::find(m_path.begin(), m_path.end(), container) != m_path.end())
+        return false;
+    m_path.push_back(container);
+    return true;
+}
+
+QVariant VariantConverter::toMap(PyObject *o)
+{
+    if (!PyMapping_Check(o) || !enter(o))
+        return QVariant();
+    QVariantMap map;
+    {
+        PyRef items(PyMapping_Items(o));
+        if (!items) {
+            leave();
+            return QVariant(); // the error of the items call stays pending
+        }
+        DeferredError deferred;
+        const int n = count32(PyList_Size(items.get()));
+        for (int i = 0; i < n; ++i) {
+            // items() of a mapping subclass may hand out a list that member code can change.
+            PyRef pair = PyRef::borrowed(PyList_GetItem(items.get(), i));
+            if (!pair) {
+                PyErr_Clear();
+                continue;
+            }
+            PyObject *key = PyTuple_GetItem(pair.get(), 0);
+            PyObject *value = key ? PyTuple_GetItem(pair.get(), 1) : nullptr;
+            if (!value)
+                PyErr_Clear();
+            QVariant converted = value ? convert(value, InferType) : QVariant();
+            deferred.collect();
+            map.insert(TPyQtWrapping::PyObject2QString(key), std::move(converted));
+        }
+    }
+    leave();
+    return QVariant(map);
+}
+
+QVariant VariantConverter::toList(PyObject *o)
+{
+    if (!PySequence_Check(o) || !enter(o))
+        return QVariant();
+    QVariantList list;
+    const int n = count32(PySequence_Size(o)); // a failed size query stays pending
+    if (n > 0) {
+        DeferredError deferred;
+        list.reserve(n);
+        for (int i = 0; i < n; ++i) {
+            PyRef member(PySequence_GetItem(o, i));
+            if (!member) {
+                PyErr_Clear();
+                list.append(QVariant());
+                continue;
+            }
+            list.append(convert(member.get(), InferType));
+            deferred.collect();
+        }
+    }
+    leave();
+    return QVariant(list);
+}
+
+QVariant VariantConverter::convert(PyObject *o, int type)
+{
+    if (!o)
+        return QVariant();
+    if (type == InferType)
+        type = inferType(o);
+    else if (unsigned(type) > HighestKnownType)
+        return QVariant();
+
+    bool ok = false;
+    switch (type) {
+    case QMetaType::Bool: {
+        if (isBool(o))
+            return QVariant(o == Py_True);
+        const int value = TPyQtWrapping::PyObject2int(o, false, &ok);
+        return ok ? QVariant(value != 0) : QVariant();
+    }
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Short:
+    case QMetaType::Char:
+    case QMetaType::UShort:
+    case QMetaType::UChar: {
+        const int value = TPyQtWrapping::PyObject2int(o, false, &ok);
+        if (!ok)
+            return QVariant();
+        switch (type) {
+        case QMetaType::Int: return QVariant(value);
+        case QMetaType::UInt: return QVariant(uint(value));
+        case QMetaType::Short: return typedVariant(QMetaType::Short, short(value));
+        case QMetaType::Char: return typedVariant(QMetaType::Char, char(value));
+        case QMetaType::UShort: return typedVariant(QMetaType::UShort, ushort(value));
+        default: return typedVariant(QMetaType::UChar, uchar(value));
+        }
+    }
+    case QMetaType::Double:
+        if (isExactFloat(o))
+            return QVariant(PyFloat_AS_DOUBLE(o));
+        if (isExactInt(o)) {
+            // The nearest double of the whole value; the 32-bit reading for ints in that range.
+            const double value = PyLong_AsDouble(o);
+            if (value == -1.0 && PyErr_Occurred()) {
+                PyErr_Clear();
+                return QVariant();
+            }
+            return QVariant(value);
+        }
+        if (isBool(o))
+            return QVariant(o == Py_True ? 1.0 : 0.0);
+        return QVariant();
+    case QMetaType::Float:
+        if (isExactFloat(o))
+            return typedVariant(QMetaType::Float, toNearestFloat(PyFloat_AS_DOUBLE(o)));
+        if (isExactInt(o)) {
+            float value = 0;
+            return intToNearestFloat(o, value) ? typedVariant(QMetaType::Float, value) : QVariant();
+        }
+        if (isBool(o))
+            return typedVariant(QMetaType::Float, o == Py_True ? 1.0f : 0.0f);
+        return QVariant();
+    case QMetaType::Long:
+    case QMetaType::ULong: {
+        // Both hold a 32-bit value, whatever the width of long: the 32-bit reading of an int, the
+        // low 32 bits of a floored float, 0 for a float outside the 64-bit range.
+        uint32_t bits = 0;
+        if (isExactInt(o)) {
+            int value = 0;
+            if (!readInt32(o, value))
+                return QVariant();
+            bits = uint32_t(value);
+        } else if (isExactFloat(o)) {
+            long long value = 0;
+            unsigned long long uvalue = 0;
+            if (type == QMetaType::Long)
+                bits = flooredToInt64(PyFloat_AS_DOUBLE(o), value) ? uint32_t(value) : 0;
+            else
+                bits = flooredToUInt64(PyFloat_AS_DOUBLE(o), uvalue) ? uint32_t(uvalue) : 0;
+        } else if (isBool(o)) {
+            bits = o == Py_True ? 1 : 0;
+        } else {
+            return QVariant();
+        }
+        if (type == QMetaType::Long)
+            return typedVariant(QMetaType::Long, long(int32_t(bits)));
+        return typedVariant(QMetaType::ULong, static_cast<unsigned long>(bits));
+    }
+    case QMetaType::QVariantMap:
+        return toMap(o);
+    case QMetaType::QVariantList:
+        return toList(o);
+    case QMetaType::QString:
+    case QMetaType::QByteArray:
+        return QVariant(TPyQtWrapping::PyObject2QString(o));
+    case QMetaType::QStringList: {
+        const QStringList list = TPyQtWrapping::PyObject2QStringList(o, false, &ok);
+        return ok ? QVariant(list) : QVariant();
+    }
+    case QMetaType::QKeySequence:
+        return QVariant(QKeySequence::fromString(TPyQtWrapping::PyObject2QString(o),
+                                                 QKeySequence::PortableText));
+    default:
+        return QVariant();
+    }
+}
+
+} // namespace
+
+QVariant TPyQtWrapping::PyObject2QVariant(PyObject *pyObject, int type)
+{
+    return VariantConverter().convert(pyObject, type);
+}
+
+// ---- Variant to Python --------------------------------------------------------------------------
+
+namespace {
+
+template <typename T>
+T valueAt(const void *data)
+{
+    return *static_cast<const T *>(data);
+}
+
+} // namespace
+
+PyObject *TPyQtWrapping::voidType2PyObjectInternal(int type, void *data)
+{
+    if (!data)
+        Py_RETURN_NONE;
+    switch (type) {
+    case QMetaType::Bool: return bool2PyObject(valueAt<unsigned char>(data) != 0);
+    case QMetaType::Int:
+    case QMetaType::UInt: return PyLong_FromLong(valueAt<int32_t>(data));
+    case QMetaType::LongLong: return PyLong_FromLongLong(valueAt<qlonglong>(data));
+    case QMetaType::ULongLong: return PyLong_FromUnsignedLongLong(valueAt<qulonglong>(data));
+    case QMetaType::Double: return PyFloat_FromDouble(valueAt<double>(data));
+    case QMetaType::QChar: return PyLong_FromLong(int16_t(valueAt<QChar>(data).unicode()));
+    case QMetaType::QString: return QString2PyObject(valueAt<QString>(data));
+    case QMetaType::QStringList: return QStringList2PyObject(valueAt<QStringList>(data));
+    case QMetaType::QByteArray: return PyBytes_FromString(valueAt<QByteArray>(data).constData());
+    case QMetaType::Long: return PyLong_FromLong(int32_t(valueAt<long>(data)));
+    case QMetaType::Short: return PyLong_FromLong(valueAt<int16_t>(data));
+    case QMetaType::Char: return PyLong_FromLong(valueAt<signed char>(data));
+    case QMetaType::ULong:
+        return PyLong_FromUnsignedLong(uint32_t(valueAt<unsigned long>(data)));
+    case QMetaType::UShort: return PyLong_FromLong(valueAt<uint16_t>(data));
+    case QMetaType::UChar: return PyLong_FromLong(valueAt<unsigned char>(data));
+    case QMetaType::Float: return PyFloat_FromDouble(double(valueAt<float>(data)));
+    case QMetaType::QKeySequence:
+        return QString2PyObject(valueAt<QKeySequence>(data).toString(QKeySequence::PortableText));
+    default: Py_RETURN_NONE;
+    }
+}
+
+PyObject *TPyQtWrapping::QVariant2PyObject(const QVariant &variant)
+{
+    return voidType2PyObjectInternal(variant.userType(), const_cast<void *>(variant.constData()));
+}
+
+PyObject *TPyQtWrapping::QVariantList2PyObject(const QList<QVariant> &list)
+{
+    const int n = list.size();
+    if (n < 1)
+        Py_RETURN_NONE;
+    const ListReport report("QList<QVariant>");
+    PyObject *result = PyList_New(n);
+    if (!result) {
+        report.nullList(QString::number(n));
+        return nullptr;
+    }
+    fillListReporting(
+        result, n, report, [&](Py_ssize_t i) { return QVariant2PyObject(list.at(int(i))); },
+        [&](Py_ssize_t i) { return list.at(int(i)).toString(); });
+    return result;
+}

@@ -5,7 +5,7 @@ packages=(
   g++ cmake pkg-config
   qtbase5-dev
   python3.11-dev python3-numpy
-  libgtest-dev
+  libgtest-dev libbenchmark-dev pybind11-dev python3-pyqt5
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -79,12 +79,15 @@ T *listToTable(PyObject *list, Py_ssize_t n)
 {
     std::unique_ptr<T[]> table(new T[size_t(n)]);
     for (Py_ssize_t i = 0; i < n; ++i) {
-        PyObject *item = PyList_GetItem(list, i);
-        if (!item) {
-            PyErr_Clear();
+        if (i >= PyList_GET_SIZE(list))
             return nullptr;
+        PyObject *item = PyList_GET_ITEM(list, i);
+        // Exact floats and ints convert without running Python code; nothing else needs holding.
+        if (std::is_floating_point<T>::value && isExactFloat(item)) {
+            table[i] = static_cast<T>(PyFloat_AS_DOUBLE(item));
+            continue;
         }
-        if (isExactFloat(item) || isExactInt(item)) {
+        if (isExactInt(item) || isExactFloat(item)) {
             if (!parseElement(item, table[i]))
                 return nullptr;
             continue;
@@ -181,41 +184,48 @@ double **TPyQtWrapping::PyObject2DoubleMatrix(PyObject *pyObject, int &rows, int
 
 // ---- Python sequences to number lists -----------------------------------------------------------
 
-QList<double> TPyQtWrapping::PyObject2QListDouble(PyObject *pyObject, bool *ok)
+namespace {
+
+// Every item of a sequence through convert(item), null for an item that cannot be fetched.
+// Converting an item must run no Python code: exact lists and tuples are then read in place.
+template <typename T, typename Convert>
+QList<T> sequenceToNumberList(PyObject *sequence, bool *ok, Convert convert)
 {
-    QList<double> result;
-    if (!pyObject || !PySequence_Check(pyObject)) {
+    QList<T> result;
+    if (!sequence || !PySequence_Check(sequence)) {
         setOk(ok, false);
         return result;
     }
-    const int n = sequenceCount(pyObject);
+    const int n = sequenceCount(sequence);
     result.reserve(std::max(n, 0));
-    for (int i = 0; i < n; ++i) {
-        PyRef item(PySequence_GetItem(pyObject, i));
-        if (!item)
-            PyErr_Clear();
-        result.append(PyObject2double(item.get(), true, nullptr));
+    if (PyList_CheckExact(sequence) || PyTuple_CheckExact(sequence)) {
+        PyObject **items = PySequence_Fast_ITEMS(sequence);
+        for (int i = 0; i < n; ++i)
+            result.append(convert(items[i]));
+    } else {
+        for (int i = 0; i < n; ++i)
+            result.append(convert(PyRef(PySequence_GetItem(sequence, i)).get()));
     }
     setOk(ok, true);
     return result;
 }
 
+} // namespace
+
+QList<double> TPyQtWrapping::PyObject2QListDouble(PyObject *pyObject, bool *ok)
+{
+    return sequenceToNumberList<double>(pyObject, ok, [](PyObject *item) {
+        if (!item)
+            PyErr_Clear();
+        return PyObject2double(item, true, nullptr);
+    });
+}
+
 QList<int> TPyQtWrapping::PyObject2QListInt(PyObject *pyObject, bool *ok)
 {
-    QList<int> result;
-    if (!pyObject || !PySequence_Check(pyObject)) {
-        setOk(ok, false);
-        return result;
-    }
-    const int n = sequenceCount(pyObject);
-    result.reserve(std::max(n, 0));
-    for (int i = 0; i < n; ++i) {
-        // A failed fetch reaches PyObject2int as null, whose report replaces the fetch's error.
-        PyRef item(PySequence_GetItem(pyObject, i));
-        result.append(PyObject2int(item.get(), true, nullptr));
-    }
-    setOk(ok, true);
-    return result;
+    // A failed fetch reaches PyObject2int as null, whose report replaces the fetch's error.
+    return sequenceToNumberList<int>(
+        pyObject, ok, [](PyObject *item) { return PyObject2int(item, true, nullptr); });
 }
 
 // ---- Tables, matrices and number lists to Python lists ------------------------------------------
@@ -385,7 +395,7 @@ double *TPyQtWrapping::numPyArray2DoubleTable(PyArrayObject *array, unsigned lon
     if (n == 0)
         return nullptr;
 
-    auto *table = new double[size_t(n)]();
+    auto *table = new double[size_t(n)];
     const PyArray_Descr *descr = PyArray_DESCR(array);
     const auto *data = static_cast<const char *>(PyArray_DATA(array));
     const npy_intp stride = PyArray_STRIDES(array)[0];
@@ -400,6 +410,7 @@ double *TPyQtWrapping::numPyArray2DoubleTable(PyArrayObject *array, unsigned lon
     case NPY_FLOAT: convertElements<npy_float32>(table, data, n, stride, swapped); break;
     case NPY_DOUBLE: convertElements<npy_float64>(table, data, n, stride, swapped); break;
     default:
+        std::fill(table, table + n, 0.0);
         showErrorMessage(QStringLiteral("Unknown type %1 of NumPy array").arg(descr->type_num));
         break;
     }

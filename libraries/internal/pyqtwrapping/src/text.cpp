@@ -9,6 +9,19 @@ namespace {
 
 bool isByteOrderMark(char32_t unit) { return unit == 0xFEFF || unit == 0xFFFE; }
 
+// The length up to the first zero unit of a run of units that is followed by a zero unit, as the
+// interpreter keeps every str's and bytes' storage.
+template <typename Unit>
+Py_ssize_t lengthToNul(const Unit *units, Py_ssize_t length)
+{
+    if (sizeof(Unit) == 1)
+        return Py_ssize_t(std::strlen(reinterpret_cast<const char *>(units)));
+    Py_ssize_t n = 0;
+    while (n < length && units[n] != 0)
+        ++n;
+    return n;
+}
+
 // A str's characters up to its first U+0000, read straight from the interpreter's storage.
 // A leading U+FEFF or U+FFFE goes through QString::fromUtf16, whose byte-order-mark handling
 // decides what it means; every other text is copied code unit for code unit, which is what
@@ -24,20 +37,18 @@ QString strToQString(PyObject *str)
     switch (PyUnicode_KIND(str)) {
     case PyUnicode_1BYTE_KIND: {
         const auto *chars = static_cast<const char *>(data);
-        const void *nul = std::memchr(chars, 0, size_t(length));
-        const Py_ssize_t n = nul ? static_cast<const char *>(nul) - chars : length;
-        return QString::fromLatin1(chars, int(n));
+        return QString::fromLatin1(chars, int(lengthToNul(chars, length)));
     }
     case PyUnicode_2BYTE_KIND: {
         const auto *units = static_cast<const Py_UCS2 *>(data);
-        const int n = int(std::find(units, units + length, Py_UCS2(0)) - units);
+        const int n = int(lengthToNul(units, length));
         if (n > 0 && isByteOrderMark(units[0]))
             return QString::fromUtf16(units, n);
         return QString(reinterpret_cast<const QChar *>(units), n);
     }
     default: {
         const auto *points = static_cast<const Py_UCS4 *>(data);
-        const Py_UCS4 *end = std::find(points, points + length, Py_UCS4(0));
+        const Py_UCS4 *end = points + lengthToNul(points, length);
         const Py_ssize_t astral =
             std::count_if(points, end, [](Py_UCS4 c) { return c > 0xFFFF; });
         QString result(int(end - points + astral), Qt::Uninitialized);
@@ -70,7 +81,7 @@ QString TPyQtWrapping::PyObject2QString(PyObject *pyObject)
         return strToQString(pyObject);
     if (PyBytes_Check(pyObject)) {
         const char *bytes = PyBytes_AS_STRING(pyObject);
-        return QString::fromUtf8(bytes, int(std::strlen(bytes)));
+        return QString::fromUtf8(bytes, int(lengthToNul(bytes, PyBytes_GET_SIZE(pyObject))));
     }
     return QString();
 }
@@ -88,6 +99,25 @@ PyObject *TPyQtWrapping::QString2PyUnicode(const QString &text)
     if (n == 0)
         return nullptr;
     const char16_t *units = reinterpret_cast<const char16_t *>(text.utf16());
+
+    // A short text is narrowed on the stack while its widest unit is found, so that a one-byte
+    // str is made with one pass and a block copy.
+    constexpr int ShortText = 64;
+    if (n <= ShortText) {
+        unsigned char narrow[ShortText];
+        char16_t widestShort = 0;
+        int i = 0;
+        for (; i < n && units[i] <= 0xFF; ++i) {
+            narrow[i] = static_cast<unsigned char>(units[i]);
+            widestShort = std::max(widestShort, units[i]);
+        }
+        if (i == n) {
+            PyObject *str = PyUnicode_New(n, widestShort);
+            if (str)
+                std::memcpy(PyUnicode_1BYTE_DATA(str), narrow, size_t(n));
+            return str;
+        }
+    }
 
     // The widest unit decides the storage; only a text with surrogates can hold pairs.
     const char32_t widest = *std::max_element(units, units + n);
@@ -202,8 +232,15 @@ QStringList TPyQtWrapping::PyObject2QStringList(PyObject *pyObject, bool strict,
         return result;
     const int n = sequenceCount(pyObject);
     result.reserve(std::max(n, 0));
-    for (int i = 0; i < n; ++i)
-        result.append(PyObject2QString(sequenceItem(pyObject, i).get()));
+    if (PyList_CheckExact(pyObject) || PyTuple_CheckExact(pyObject)) {
+        // Reading a string runs no Python code, so the items stay where they are.
+        PyObject **items = PySequence_Fast_ITEMS(pyObject);
+        for (int i = 0; i < n; ++i)
+            result.append(PyObject2QString(items[i]));
+    } else {
+        for (int i = 0; i < n; ++i)
+            result.append(PyObject2QString(sequenceItem(pyObject, i).get()));
+    }
     setOk(ok, true);
     return result;
 }

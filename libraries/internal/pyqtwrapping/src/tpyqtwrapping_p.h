@@ -4,6 +4,10 @@
 
 #include "tpyqtwrapping.h"
 
+#if PY_VERSION_HEX < 0x030B0000
+#include <longintrepr.h> // PyLongObject's digits; Python.h includes it from 3.11 on
+#endif
+
 #include <cmath>
 #include <cstdint>
 #include <utility>
@@ -62,6 +66,19 @@ inline bool isBool(PyObject *o) { return o == Py_False || o == Py_True; }
 // whatever the width of the platform's long; no Python error is left pending either way.
 inline bool readInt32(PyObject *o, int &value)
 {
+    // Ints of one digit (below 2^30 in magnitude) are read straight from the object.
+#if PY_VERSION_HEX >= 0x030C0000
+    if (PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject *>(o))) {
+        value = static_cast<int>(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject *>(o)));
+        return true;
+    }
+#else
+    const Py_ssize_t digits = Py_SIZE(o);
+    if (digits >= -1 && digits <= 1) {
+        value = static_cast<int>(digits * static_cast<Py_ssize_t>(reinterpret_cast<PyLongObject *>(o)->ob_digit[0]));
+        return true;
+    }
+#endif
     int overflow = 0;
     const long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
     if (overflow != 0 || v < INT32_MIN || v > INT32_MAX) {

@@ -141,37 +141,54 @@ bool VariantConverter::enter(PyObject *container)
     return true;
 }
 
+// The items of a mapping as (key, value) pairs, both possibly null for an item that is no pair.
+// An exact dict is read in place into a snapshot, as PyMapping_Items would list it but without
+// making a tuple per item; anything else goes through PyMapping_Items. False, with the error of
+// the items call pending, when the items cannot be listed.
+bool mappingItems(PyObject *o, std::vector<std::pair<PyRef, PyRef>> &pairs)
+{
+    if (PyDict_CheckExact(o)) {
+        pairs.reserve(size_t(PyDict_GET_SIZE(o)));
+        Py_ssize_t position = 0;
+        PyObject *key = nullptr;
+        PyObject *value = nullptr;
+        while (PyDict_Next(o, &position, &key, &value))
+            pairs.emplace_back(PyRef::borrowed(key), PyRef::borrowed(value));
+        return true;
+    }
+    PyRef items(PyMapping_Items(o));
+    if (!items)
+        return false;
+    const int n = count32(PyList_Size(items.get()));
+    for (int i = 0; i < n; ++i) {
+        PyObject *pair = PyList_GetItem(items.get(), i);
+        PyObject *key = pair ? PyTuple_GetItem(pair, 0) : nullptr;
+        PyObject *value = key ? PyTuple_GetItem(pair, 1) : nullptr;
+        if (!value)
+            PyErr_Clear();
+        pairs.emplace_back(PyRef::borrowed(key), PyRef::borrowed(value));
+    }
+    return true;
+}
+
 QVariant VariantConverter::toMap(PyObject *o)
 {
     if (!PyMapping_Check(o) || !enter(o))
         return QVariant();
+    std::vector<std::pair<PyRef, PyRef>> pairs;
+    const bool listed = mappingItems(o, pairs);
     QVariantMap map;
     {
-        PyRef items(PyMapping_Items(o));
-        if (!items) {
-            leave();
-            return QVariant(); // the error of the items call stays pending
-        }
         DeferredError deferred;
-        const int n = count32(PyList_Size(items.get()));
-        for (int i = 0; i < n; ++i) {
-            // items() of a mapping subclass may hand out a list that member code can change.
-            PyRef pair = PyRef::borrowed(PyList_GetItem(items.get(), i));
-            if (!pair) {
-                PyErr_Clear();
-                continue;
-            }
-            PyObject *key = PyTuple_GetItem(pair.get(), 0);
-            PyObject *value = key ? PyTuple_GetItem(pair.get(), 1) : nullptr;
-            if (!value)
-                PyErr_Clear();
-            QVariant converted = value ? convert(value, InferType) : QVariant();
+        for (const auto &pair : pairs) {
+            // The value first, then the key; a later equal key replaces the value.
+            QVariant converted = pair.second ? convert(pair.second.get(), InferType) : QVariant();
             deferred.collect();
-            map.insert(TPyQtWrapping::PyObject2QString(key), std::move(converted));
+            map.insert(TPyQtWrapping::PyObject2QString(pair.first.get()), std::move(converted));
         }
     }
     leave();
-    return QVariant(map);
+    return listed ? QVariant(map) : QVariant(); // a failed items call stays pending
 }
 
 QVariant VariantConverter::toList(PyObject *o)
@@ -183,14 +200,19 @@ QVariant VariantConverter::toList(PyObject *o)
     if (n > 0) {
         DeferredError deferred;
         list.reserve(n);
+        const bool exactList = PyList_CheckExact(o);
+        const bool exactTuple = PyTuple_CheckExact(o);
         for (int i = 0; i < n; ++i) {
-            PyRef member(PySequence_GetItem(o, i));
-            if (!member) {
+            // Lists and tuples are read in place; a member's conversion may run Python code that
+            // shrinks a list, and an index that is gone then fails like any failed fetch.
+            PyRef member;
+            if (exactTuple)
+                member = PyRef::borrowed(PyTuple_GET_ITEM(o, i));
+            else if (exactList)
+                member = PyRef::borrowed(i < PyList_GET_SIZE(o) ? PyList_GET_ITEM(o, i) : nullptr);
+            else if (!(member = PyRef(PySequence_GetItem(o, i))))
                 PyErr_Clear();
-                list.append(QVariant());
-                continue;
-            }
-            list.append(convert(member.get(), InferType));
+            list.append(member ? convert(member.get(), InferType) : QVariant());
             deferred.collect();
         }
     }

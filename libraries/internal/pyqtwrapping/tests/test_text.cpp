@@ -86,6 +86,9 @@ TEST_F(TextTest, QStringToStrKeepsEveryCodeUnit)
         {units({0xD800, 'x', 0xDBFF, 0xDFFF}), "'\\ud800x\\U0010FFFF'"},
         {units({0xD83D, 0xDE00, 0xD800}), "'\\U0001F600\\ud800'"},
         {units({0xFEFF, 'a'}), "'\\ufeffa'"},
+        {QString(70, QChar(0xE9)), "'\\xe9' * 70"},
+        {QString(63, QLatin1Char('a')) + QChar(0x100), "'a' * 63 + '\\u0100'"},
+        {QString(64, QLatin1Char('a')) + QChar(0xD83D) + QChar(0xDE00), "'a' * 64 + '\\U0001F600'"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.expected);

@@ -6,6 +6,7 @@ packages=(
   qtbase5-dev
   python3.11-dev python3-numpy
   libgtest-dev libbenchmark-dev pybind11-dev python3-pyqt5
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,9 +1,17 @@
 #!/usr/bin/env bash
-# The test command: installs what is missing, builds everything and runs the whole test suite.
+# The test command: installs what is missing, builds everything and runs the whole test suite,
+# then builds it again with AddressSanitizer and UndefinedBehaviorSanitizer and runs it there with
+# the interpreter on the system allocator, so that every Python allocation is checked too.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build}
+cd "$root"
 "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build" -DPython3_EXECUTABLE=/usr/bin/python3 -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$build" -j"$(nproc)"
-ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
+jobs=$(nproc)
+
+cmake --preset default
+cmake --build --preset default -j"$jobs"
+ctest --preset default -j"$jobs"
+
+cmake --preset sanitize
+cmake --build --preset sanitize -j"$jobs"
+ctest --preset sanitize -j"$jobs"

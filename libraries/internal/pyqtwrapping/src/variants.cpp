@@ -16,9 +16,13 @@ namespace {
 constexpr int InferType = -1;
 constexpr unsigned HighestKnownType = QMetaType::QKeySequence; // 75
 
-// Containers nest at most this deep, and never deeper than the interpreter's recursion limit,
-// so that neither the conversion nor the destruction of the variant tree exhausts the stack.
+// Containers nest at most this deep, never deeper than the interpreter's recursion limit, and
+// the conversion uses at most StackBudget bytes of stack (frames are larger in some builds), so
+// that neither the conversion nor the destruction of the variant tree exhausts the stack.
 constexpr int DepthCap = 5000;
+constexpr uintptr_t StackBudget = 2 * 1024 * 1024;
+
+uintptr_t stackPosition() { return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)); }
 
 // The nearest float to a double, with IEEE rounding: beyond the float range gives an infinity.
 float toNearestFloat(double value)
@@ -129,12 +133,15 @@ private:
     void leave() { m_path.pop_back(); }
 
     std::vector<PyObject *> m_path;
+    const uintptr_t m_stackStart = stackPosition();
 };
 
 bool VariantConverter::enter(PyObject *container)
 {
     const int limit = std::min(Py_GetRecursionLimit(), DepthCap);
-    if (int(m_path.size()) >= limit ||
+    const uintptr_t here = stackPosition();
+    const uintptr_t used = here < m_stackStart ? m_stackStart - here : here - m_stackStart;
+    if (int(m_path.size()) >= limit || used > StackBudget ||
         std::find(m_path.begin(), m_path.end(), container) != m_path.end())
         return false;
     m_path.push_back(container);

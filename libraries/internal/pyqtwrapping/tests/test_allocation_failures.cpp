@@ -1,0 +1,300 @@
+// Every member that makes Python objects, with the interpreter's allocators failing at each
+// allocation in turn: no crash, the documented result and messages, no empty list slot, the
+// promised pending-error state, and nothing kept once the results are released.
+#include "pythontest.h"
+
+#include <QKeySequence>
+#include <QRegularExpression>
+
+#include <functional>
+#include <iostream>
+
+namespace {
+
+// Wraps the interpreter's three allocator domains. Armed with k, it lets k allocations through
+// and fails the next one (and, when persistent, every one after it).
+class FailingAllocator
+{
+public:
+    static void install()
+    {
+        for (int d = 0; d < 3; ++d) {
+            PyMem_GetAllocator(domains[d], &originals[d]);
+            PyMemAllocatorEx hook{&originals[d], &hookMalloc, &hookCalloc, &hookRealloc, &hookFree};
+            PyMem_SetAllocator(domains[d], &hook);
+        }
+    }
+    static void uninstall()
+    {
+        for (int d = 0; d < 3; ++d)
+            PyMem_SetAllocator(domains[d], &originals[d]);
+    }
+    static void arm(long k, bool persistent)
+    {
+        countdown = k;
+        failAll = persistent;
+        failed = false;
+    }
+    static void disarm() { countdown = -1; }
+    static bool hasFailed() { return failed; }
+    static long live() { return liveBlocks; }
+
+private:
+    static bool shouldFail()
+    {
+        if (countdown < 0)
+            return false;
+        if (countdown > 0) {
+            --countdown;
+            return false;
+        }
+        failed = true;
+        if (!failAll)
+            countdown = -1;
+        return true;
+    }
+    static PyMemAllocatorEx *original(void *ctx) { return static_cast<PyMemAllocatorEx *>(ctx); }
+    static void *hookMalloc(void *ctx, size_t size)
+    {
+        if (shouldFail())
+            return nullptr;
+        void *p = original(ctx)->malloc(original(ctx)->ctx, size);
+        liveBlocks += p != nullptr;
+        return p;
+    }
+    static void *hookCalloc(void *ctx, size_t n, size_t size)
+    {
+        if (shouldFail())
+            return nullptr;
+        void *p = original(ctx)->calloc(original(ctx)->ctx, n, size);
+        liveBlocks += p != nullptr;
+        return p;
+    }
+    static void *hookRealloc(void *ctx, void *old, size_t size)
+    {
+        if (shouldFail())
+            return nullptr;
+        void *p = original(ctx)->realloc(original(ctx)->ctx, old, size);
+        liveBlocks += (p != nullptr) - (old != nullptr && p != nullptr);
+        return p;
+    }
+    static void hookFree(void *ctx, void *p)
+    {
+        liveBlocks -= p != nullptr;
+        original(ctx)->free(original(ctx)->ctx, p);
+    }
+
+    static constexpr PyMemAllocatorDomain domains[3] = {PYMEM_DOMAIN_RAW, PYMEM_DOMAIN_MEM, PYMEM_DOMAIN_OBJ};
+    static inline PyMemAllocatorEx originals[3];
+    static inline long countdown = -1;
+    static inline bool failAll = false;
+    static inline bool failed = false;
+    static inline long liveBlocks = 0;
+};
+
+// What a member may give back under allocation failure.
+enum Result { NewObject = 1, Null = 2, None = 4 };
+enum PendingRule { NothingPending, MemoryErrorWithNull };
+
+struct Member {
+    const char *name;
+    std::function<PyObject *()> call; // a new reference, or null
+    int results;                      // Result flags
+    PendingRule pending;
+    const char *messages; // what the member may print besides a MemoryError, as a pattern
+};
+
+} // namespace
+
+class AllocationFailureTest : public PythonTest
+{
+protected:
+    void SetUp() override
+    {
+        PythonTest::SetUp();
+        FailingAllocator::install();
+    }
+    void TearDown() override
+    {
+        FailingAllocator::uninstall();
+        std::cout << "allocation failure points swept: " << m_points << std::endl;
+        EXPECT_GT(m_points, 0);
+        PythonTest::TearDown();
+    }
+
+    // One pass over k = 0, 1, ... until the member no longer meets a failure; returns the number
+    // of failure points.
+    int sweep(const Member &m, bool persistent, long *kept = nullptr)
+    {
+        const QRegularExpression allowed(QStringLiteral("^(TypeError: (%1)|MemoryError.*)$")
+                                             .arg(QLatin1String(m.messages)));
+        int points = 0;
+        for (long k = 0; k < 100000; ++k) {
+            SCOPED_TRACE(std::string(m.name) + " failing allocation " + std::to_string(k) +
+                         (persistent ? " on" : ""));
+            const long liveBefore = FailingAllocator::live();
+            FailingAllocator::arm(k, persistent);
+            PyObject *result = m.call();
+            const bool hit = FailingAllocator::hasFailed();
+            FailingAllocator::disarm();
+
+            const bool pending = errorPending();
+            if (pending) {
+                EXPECT_EQ(m.pending, MemoryErrorWithNull);
+                EXPECT_EQ(result, nullptr);
+                EXPECT_TRUE(PyErr_ExceptionMatches(PyExc_MemoryError));
+                PyErr_Clear();
+            }
+            const int kind = !result ? Null : result == Py_None ? None : NewObject;
+            EXPECT_TRUE(m.results & kind) << "result kind " << kind;
+            if (result && PyList_Check(result)) {
+                for (Py_ssize_t i = 0; i < PyList_GET_SIZE(result); ++i) {
+                    PyObject *slot = PyList_GET_ITEM(result, i);
+                    EXPECT_NE(slot, nullptr) << "empty slot " << i;
+                    if (!slot)
+                        continue;
+                    if (PyList_Check(slot)) {
+                        for (Py_ssize_t j = 0; j < PyList_GET_SIZE(slot); ++j)
+                            EXPECT_NE(PyList_GET_ITEM(slot, j), nullptr);
+                    }
+                }
+            }
+            Py_XDECREF(result);
+            if (kept)
+                *kept += FailingAllocator::live() - liveBefore;
+            // Whatever the interpreter manages to print when nothing can be allocated is its own.
+            const std::string printed = takeStderr();
+            for (const QString &line : QString::fromStdString(persistent ? std::string() : printed).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+                EXPECT_TRUE(allowed.match(line).hasMatch()) << line.toStdString();
+            if (!hit)
+                break;
+            ++points;
+        }
+        return points;
+    }
+
+    void check(const Member &m)
+    {
+        for (const bool persistent : {false, true}) {
+            // Two passes fill the interpreter's free lists and caches; a third keeps nothing more,
+            // where a leak would keep blocks at every failure point.
+            sweep(m, persistent);
+            sweep(m, persistent);
+            long kept = 0;
+            const int points = sweep(m, persistent, &kept);
+            EXPECT_LE(kept, 1) << m.name << ": blocks kept over " << points << " failure points";
+            if (!persistent)
+                m_points += points;
+        }
+    }
+
+    int m_points = 0;
+};
+
+TEST_F(AllocationFailureTest, MembersThatBuildStrings)
+{
+    const QString text = QStringLiteral("some text \u00e9");
+    const QString astral = QStringLiteral("x") + QChar(0xD83D) + QChar(0xDE00);
+    const QStringList list{QStringLiteral("a"), QString(), QStringLiteral("\u65e5")};
+    QString table[] = {QStringLiteral("a"), QString(), QStringLiteral("c")};
+    const Member members[] = {
+        {"QString2PyObject", [&] { return TPyQtWrapping::QString2PyObject(text); }, NewObject | Null, MemoryErrorWithNull, "none"},
+        {"QString2PyUnicode", [&] { return TPyQtWrapping::QString2PyUnicode(astral); }, NewObject | Null, MemoryErrorWithNull, "none"},
+        {"QObject2PyObject", [] { return TPyQtWrapping::QObject2PyObject(reinterpret_cast<QObject *>(0x1234)); }, NewObject | Null, MemoryErrorWithNull, "none"},
+        {"QStringList2PyObject", [&] { return TPyQtWrapping::QStringList2PyObject(list); }, NewObject | Null, MemoryErrorWithNull, "none"},
+        {"QStringTable2PyObject", [&] { return TPyQtWrapping::QStringTable2PyObject(table, 3); }, NewObject | Null, MemoryErrorWithNull,
+         "ERROR: converting QString\\* to Python list: null list returned for size 3"},
+    };
+    for (const Member &m : members)
+        check(m);
+}
+
+TEST_F(AllocationFailureTest, MembersThatBuildNumberLists)
+{
+    double doubles[] = {1.5, -2.25, 1e300};
+    float floats[] = {0.5f, 2.0f};
+    double *doubleRows[] = {doubles, doubles};
+    float *floatRows[] = {floats, nullptr};
+    const Member members[] = {
+        {"doubleTable2PyObject", [&] { return TPyQtWrapping::doubleTable2PyObject(doubles, 3); }, NewObject | Null, NothingPending,
+         "ERROR: converting double\\[\\] to Python list: (null list returned for size 3|invalid value '(1.5|-2.25|1e\\+300)' at index [0-2]|conversion failed for [23] indices)"},
+        {"floatTable2PyObject", [&] { return TPyQtWrapping::floatTable2PyObject(floats, 2); }, NewObject | Null, NothingPending,
+         "ERROR: converting float\\[\\] to Python list: (null list returned for size 2|invalid value '(0.5|2)' at index [01]|conversion failed for 2 indices)"},
+        {"doubleMatrix2PyObject", [&] { return TPyQtWrapping::doubleMatrix2PyObject(doubleRows, 2, 3); }, NewObject | None, NothingPending,
+         "ERROR: converting double(\\*\\*|\\[\\]) to Python list: (null list returned for size [23]|invalid value '(1.5|-2.25|1e\\+300)' at index [0-2]|conversion failed for [23] indices)"},
+        {"floatMatrix2PyObject", [&] { return TPyQtWrapping::floatMatrix2PyObject(floatRows, 2, 2); }, NewObject | None, NothingPending,
+         "ERROR: converting float(\\*\\*|\\[\\]) to Python list: (null list returned for size 2|invalid value '(0.5|2)' at index [01]|conversion failed for 2 indices)"},
+        {"QListDouble2PyObject", [] { return TPyQtWrapping::QListDouble2PyObject({1.5, 2.5}); }, NewObject | None, NothingPending,
+         "ERROR: converting QList<double> to Python list: (null list returned for size 2|invalid value '(1.5|2.5)' at index [01]|conversion failed for 2 indices)"},
+        {"QListFloat2PyObject", [] { return TPyQtWrapping::QListFloat2PyObject({0.25f, 8.0f}); }, NewObject | None, NothingPending,
+         "ERROR: converting QList<float> to Python list: (null list returned for size 2|invalid value '(0.25|8)' at index [01]|conversion failed for 2 indices)"},
+        {"QListInt2PyObject", [] { return TPyQtWrapping::QListInt2PyObject({100000, -7000000}); }, NewObject | None, NothingPending,
+         "ERROR: converting QList<int> to Python list: (null list returned for size 2|invalid value '(100000|-7000000)' at index [01]|conversion failed for 2 indices)"},
+    };
+    for (const Member &m : members)
+        check(m);
+}
+
+TEST_F(AllocationFailureTest, MembersThatBuildVariantValues)
+{
+    const QVariantList variants{QVariant(100000), QVariant(QStringLiteral("s\u00e9")), QVariant(2.5),
+                                QVariant(QStringList{QStringLiteral("x")}), QVariant(true),
+                                QVariant(QByteArray("bytes")), QVariant(qlonglong(1) << 40),
+                                QVariant(QKeySequence(QStringLiteral("Ctrl+S")))};
+    std::vector<Member> members{
+        {"QVariantList2PyObject", [&] { return TPyQtWrapping::QVariantList2PyObject(variants); }, NewObject | Null, NothingPending,
+         "ERROR: converting QList<QVariant> to Python list: (null list returned for size 8|invalid value '.*' at index [0-7]|conversion failed for [2-8] indices)"},
+    };
+    for (int i = 0; i < variants.size(); ++i) {
+        if (variants.at(i).userType() == QMetaType::Bool)
+            continue; // True is never allocated
+        members.push_back({"QVariant2PyObject", [&, i] { return TPyQtWrapping::QVariant2PyObject(variants.at(i)); },
+                           NewObject | Null, MemoryErrorWithNull, "none"});
+    }
+    for (const Member &m : members)
+        check(m);
+}
+
+// Conversions from Python that allocate on the way: the input keeps its reference count and the
+// errors left pending are the documented ones.
+TEST_F(AllocationFailureTest, ConversionsFromPythonThatAllocateOnTheWay)
+{
+    exec("class M(dict): pass\n"
+         "mapping = M(a=[1, 'x', {'b': 2.5}], c=range(3))\n"
+         "nested = {'a': [1, 'x', {'b': 2.5}], 'r': range(2)}\n"
+         "class Floaty:\n"
+         "    def __float__(self): return float(10**6 + len(floaty))\n"
+         "floaty = [Floaty(), Floaty()]\n");
+    PyRef mapping = eval("mapping"), nested = eval("nested"), range = eval("range(10**6, 10**6 + 3)"), floaty = eval("floaty");
+    const Py_ssize_t refs[] = {Py_REFCNT(mapping.get()), Py_REFCNT(nested.get()), Py_REFCNT(range.get()), Py_REFCNT(floaty.get())};
+    auto none = [] { Py_RETURN_NONE; };
+    const Member members[] = {
+        {"PyObject2QVariant(dict)", [&] { TPyQtWrapping::PyObject2QVariant(nested.get(), -1); return none(); }, None, NothingPending, "none"},
+        {"PyObject2QStringList(range)", [&] { TPyQtWrapping::PyObject2QStringList(range.get()); return none(); }, None, NothingPending, "none"},
+        {"PyObject2QListInt(range)", [&] { TPyQtWrapping::PyObject2QListInt(range.get()); return none(); }, None, NothingPending,
+         "PyObject2int: Error trying to convert null to an integer!"},
+        {"PyObject2QListDouble(range)", [&] { TPyQtWrapping::PyObject2QListDouble(range.get()); return none(); }, None, NothingPending, "none"},
+        {"PyObject2DoubleTable(floaty)", [&] { unsigned long long n = 0; delete[] TPyQtWrapping::PyObject2DoubleTable(floaty.get(), n); return none(); },
+         None, NothingPending, "none"},
+        {"PyObject2QStringTable(floaty)", [&] { delete[] TPyQtWrapping::PyObject2QStringTable(floaty.get()); return none(); }, None, NothingPending, "none"},
+    };
+    for (const Member &m : members)
+        check(m);
+
+    // A mapping subclass lists its items through a call that may fail; that error stays pending.
+    for (long k = 0; k < 1000; ++k) {
+        FailingAllocator::arm(k, false);
+        const QVariant v = TPyQtWrapping::PyObject2QVariant(mapping.get(), 8);
+        const bool hit = FailingAllocator::hasFailed();
+        FailingAllocator::disarm();
+        if (errorPending()) {
+            EXPECT_FALSE(v.isValid());
+            PyErr_Clear();
+        }
+        if (!hit)
+            break;
+    }
+    takeStderr();
+    const Py_ssize_t after[] = {Py_REFCNT(mapping.get()), Py_REFCNT(nested.get()), Py_REFCNT(range.get()), Py_REFCNT(floaty.get())};
+    EXPECT_EQ(std::vector<Py_ssize_t>(std::begin(after), std::end(after)), std::vector<Py_ssize_t>(std::begin(refs), std::end(refs)));
+}

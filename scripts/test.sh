@@ -15,3 +15,6 @@ ctest --preset default -j"$jobs"
 cmake --preset sanitize
 cmake --build --preset sanitize -j"$jobs"
 ctest --preset sanitize -j"$jobs"
+
+# One minute of fuzzing on the committed seeds, under both sanitizers.
+"$root/scripts/fuzz.sh" 60

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer harness with clang, AddressSanitizer and UndefinedBehaviorSanitizer and runs
+# it on the committed seed corpus for SECONDS (default 60). New inputs go to build-fuzz/corpus, so
+# the committed seeds stay as they are; a finding leaves its input as build-fuzz/crash-*.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+seconds=${1:-60}
+build=$root/build-fuzz
+"$root/scripts/install-deps.sh"
+cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DPython3_EXECUTABLE=/usr/bin/python3 \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPYQTWRAPPING_FUZZ=ON -DPYQTWRAPPING_BUILD_TESTS=OFF \
+  -DPYQTWRAPPING_BUILD_BENCHMARKS=OFF > "$build.log" || { cat "$build.log"; exit 1; }
+cmake --build "$build" -j"$(nproc)" --target pyqtwrapping_fuzzer >> "$build.log" || { tail -50 "$build.log"; exit 1; }
+mkdir -p "$build/corpus"
+cd "$build"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export LSAN_OPTIONS=suppressions=$root/scripts/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+./fuzz/pyqtwrapping_fuzzer -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -max_len=512 \
+  -print_final_stats=1 "$build/corpus" "$root/fuzz/corpus"

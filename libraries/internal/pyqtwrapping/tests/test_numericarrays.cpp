@@ -88,18 +88,6 @@ TEST_F(NumericArraysTest, ListsToTablesAcceptWhatTheirParseUnitAccepts)
     EXPECT_EQ(TPyQtWrapping::PyObject2IntTable(nullptr), nullptr);
 }
 
-TEST_F(NumericArraysTest, TablesSurviveElementsThatEmptyTheirList)
-{
-    exec("victim = []\nvictim.extend([Shrinker(victim), 2.0, 3.0])\n");
-    PyRef victim = eval("victim");
-    unsigned long long count = 0;
-    EXPECT_EQ(TPyQtWrapping::PyObject2DoubleTable(victim.get(), count), nullptr);
-    EXPECT_EQ(count, 3u);
-    exec("victim.extend([Shrinker(victim), 2])\n");
-    EXPECT_EQ(TPyQtWrapping::PyObject2IntTable(victim.get()), nullptr);
-    EXPECT_FALSE(errorPending());
-}
-
 TEST_F(NumericArraysTest, Matrices)
 {
     struct {

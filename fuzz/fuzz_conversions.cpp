@@ -45,8 +45,11 @@ class DictSub(dict): pass
 class TupleSub(tuple): pass
 
 def make_subclass(kind, value):
+    kind %= 7
+    if kind == 3 and type(value) is int:
+        value %= 64  # bytes(n) is n zero bytes: keep inputs small enough to convert quickly
     try:
-        return (IntSub, FloatSub, StrSub, BytesSub, ListSub, DictSub, TupleSub)[kind % 7](value)
+        return (IntSub, FloatSub, StrSub, BytesSub, ListSub, DictSub, TupleSub)[kind](value)
     except Exception:
         return value
 

@@ -166,9 +166,18 @@ double **TPyQtWrapping::PyObject2DoubleMatrix(PyObject *pyObject, int &rows, int
     // Converting an element may run Python code that changes the lists. A row that is gone, or
     // no longer a list of the column count when its turn comes, is a null row, so that every
     // row handed back holds exactly the column count of doubles.
-    auto **matrix = new double *[size_t(rows)];
+    // If a row's allocation throws, the rows made so far are released with the row array.
+    struct Rows {
+        double **rows;
+        int count;
+        ~Rows()
+        {
+            for (int i = 0; rows && i < count; ++i)
+                delete[] rows[i];
+            delete[] rows;
+        }
+    } guard{new double *[size_t(rows)](), rows};
     for (int i = 0; i < rows; ++i) {
-        matrix[i] = nullptr;
         PyRef row = PyRef::borrowed(PyList_GetItem(pyObject, i));
         if (!row) {
             PyErr_Clear();
@@ -176,10 +185,10 @@ double **TPyQtWrapping::PyObject2DoubleMatrix(PyObject *pyObject, int &rows, int
         }
         if (PyList_Check(row.get()) && PyList_GET_SIZE(row.get()) == width) {
             unsigned long long ignored = 0;
-            matrix[i] = PyObject2DoubleTable(row.get(), ignored);
+            guard.rows[i] = PyObject2DoubleTable(row.get(), ignored);
         }
     }
-    return matrix;
+    return std::exchange(guard.rows, nullptr);
 }
 
 // ---- Python sequences to number lists -----------------------------------------------------------

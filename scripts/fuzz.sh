@@ -7,10 +7,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 build=$root/build-fuzz
 "$root/scripts/install-deps.sh"
+mkdir -p "$build"
+log=$build/build.log
 cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DPython3_EXECUTABLE=/usr/bin/python3 \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPYQTWRAPPING_FUZZ=ON -DPYQTWRAPPING_BUILD_TESTS=OFF \
-  -DPYQTWRAPPING_BUILD_BENCHMARKS=OFF > "$build.log" || { cat "$build.log"; exit 1; }
-cmake --build "$build" -j"$(nproc)" --target pyqtwrapping_fuzzer >> "$build.log" || { tail -50 "$build.log"; exit 1; }
+  -DPYQTWRAPPING_BUILD_BENCHMARKS=OFF > "$log" || { cat "$log"; exit 1; }
+cmake --build "$build" -j"$(nproc)" --target pyqtwrapping_fuzzer >> "$log" || { tail -50 "$log"; exit 1; }
 mkdir -p "$build/corpus"
 cd "$build"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1

@@ -46,7 +46,7 @@ class TupleSub(tuple): pass
 
 def make_subclass(kind, value):
     kind %= 7
-    if kind == 3 and type(value) is int:
+    if kind == 3 and isinstance(value, int):
         value %= 64  # bytes(n) is n zero bytes: keep inputs small enough to convert quickly
     try:
         return (IntSub, FloatSub, StrSub, BytesSub, ListSub, DictSub, TupleSub)[kind](value)

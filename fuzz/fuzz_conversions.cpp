@@ -46,8 +46,8 @@ class TupleSub(tuple): pass
 
 def make_subclass(kind, value):
     kind %= 7
-    if kind == 3 and isinstance(value, int):
-        value %= 64  # bytes(n) is n zero bytes: keep inputs small enough to convert quickly
+    if kind == 3 and not isinstance(value, (bytes, list, tuple)):
+        value = b'sub'  # bytes(n), of anything with __index__, is n zero bytes: keep inputs small
     try:
         return (IntSub, FloatSub, StrSub, BytesSub, ListSub, DictSub, TupleSub)[kind](value)
     except Exception:

@@ -41,73 +41,73 @@ bool TPyQtWrapping::PyObject2bool(PyObject *pyObject, bool strict, bool *ok)
     return PyObject2int(pyObject, false, ok) != 0;
 }
 
+namespace {
+
+// The 64-bit conversions: an exact int through readInt (false for a value out of range, with no
+// error left), and non-strict a float through readFloat and False/True as 0 and 1.
+template <typename T, typename ReadInt, typename ReadFloat>
+T toInteger64(PyObject *o, bool strict, bool *ok, ReadInt readInt, ReadFloat readFloat)
+{
+    T value = 0;
+    bool accepted = false;
+    if (!o) {
+    } else if (isExactInt(o)) {
+        accepted = readInt(o, value);
+    } else if (!strict && isExactFloat(o)) {
+        value = readFloat(PyFloat_AS_DOUBLE(o));
+        accepted = true;
+    } else if (!strict && isBool(o)) {
+        value = o == Py_True ? 1 : 0;
+        accepted = true;
+    }
+    setOk(ok, accepted);
+    return accepted ? value : 0;
+}
+
+} // namespace
+
 long long TPyQtWrapping::PyObject2LongLong(PyObject *pyObject, bool strict, bool *ok)
 {
-    setOk(ok, false);
-    if (!pyObject)
-        return 0;
-    if (isExactInt(pyObject)) {
-        int overflow = 0;
-        const long long value = PyLong_AsLongLongAndOverflow(pyObject, &overflow);
-        if (overflow != 0 || (value == -1 && PyErr_Occurred())) {
+    return toInteger64<long long>(
+        pyObject, strict, ok,
+        [](PyObject *o, long long &value) {
+            int overflow = 0;
+            value = PyLong_AsLongLongAndOverflow(o, &overflow);
+            if (overflow == 0 && !(value == -1 && PyErr_Occurred()))
+                return true;
             PyErr_Clear();
-            return 0;
-        }
-        setOk(ok, true);
-        return value;
-    }
-    if (strict)
-        return 0;
-    if (isExactFloat(pyObject)) {
-        long long value = 0;
-        if (!flooredToInt64(PyFloat_AS_DOUBLE(pyObject), value))
-            value = INT64_MIN;
-        setOk(ok, true);
-        return value;
-    }
-    if (isBool(pyObject)) {
-        setOk(ok, true);
-        return pyObject == Py_True ? 1 : 0;
-    }
-    return 0;
+            return false;
+        },
+        [](double d) {
+            long long value = 0;
+            return flooredToInt64(d, value) ? value : INT64_MIN;
+        });
 }
 
 unsigned long long TPyQtWrapping::PyObject2ULongLong(PyObject *pyObject, bool strict, bool *ok)
 {
-    setOk(ok, false);
-    if (!pyObject)
-        return 0;
-    if (isExactInt(pyObject)) {
-        int overflow = 0;
-        const long long value = PyLong_AsLongLongAndOverflow(pyObject, &overflow);
-        if (overflow == 0 && !(value == -1 && PyErr_Occurred())) {
-            setOk(ok, true);
-            return static_cast<unsigned long long>(value);
-        }
-        if (overflow > 0) {
-            const unsigned long long large = PyLong_AsUnsignedLongLong(pyObject);
-            if (!(large == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
-                setOk(ok, true);
-                return large;
+    // Ints from -2^63 to 2^64-1, modulo 2^64.
+    return toInteger64<unsigned long long>(
+        pyObject, strict, ok,
+        [](PyObject *o, unsigned long long &value) {
+            int overflow = 0;
+            const long long small = PyLong_AsLongLongAndOverflow(o, &overflow);
+            if (overflow == 0 && !(small == -1 && PyErr_Occurred())) {
+                value = static_cast<unsigned long long>(small);
+                return true;
             }
-        }
-        PyErr_Clear();
-        return 0;
-    }
-    if (strict)
-        return 0;
-    if (isExactFloat(pyObject)) {
-        unsigned long long value = 0;
-        if (!flooredToUInt64(PyFloat_AS_DOUBLE(pyObject), value))
-            value = 1ULL << 63;
-        setOk(ok, true);
-        return value;
-    }
-    if (isBool(pyObject)) {
-        setOk(ok, true);
-        return pyObject == Py_True ? 1 : 0;
-    }
-    return 0;
+            if (overflow > 0) {
+                value = PyLong_AsUnsignedLongLong(o);
+                if (!(value == static_cast<unsigned long long>(-1) && PyErr_Occurred()))
+                    return true;
+            }
+            PyErr_Clear();
+            return false;
+        },
+        [](double d) {
+            unsigned long long value = 0;
+            return flooredToUInt64(d, value) ? value : 1ULL << 63;
+        });
 }
 
 double TPyQtWrapping::PyObject2double(PyObject *pyObject, bool strict, bool *ok)

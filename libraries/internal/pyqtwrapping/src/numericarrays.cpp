@@ -195,8 +195,8 @@ double **TPyQtWrapping::PyObject2DoubleMatrix(PyObject *pyObject, int &rows, int
 
 namespace {
 
-// Every item of a sequence through convert(item), null for an item that cannot be fetched.
-// Converting an item must run no Python code: exact lists and tuples are then read in place.
+// Every item of a sequence through convert(item), null for an item that cannot be fetched;
+// converting an item runs no Python code.
 template <typename T, typename Convert>
 QList<T> sequenceToNumberList(PyObject *sequence, bool *ok, Convert convert)
 {
@@ -207,14 +207,7 @@ QList<T> sequenceToNumberList(PyObject *sequence, bool *ok, Convert convert)
     }
     const int n = sequenceCount(sequence);
     result.reserve(std::max(n, 0));
-    if (PyList_CheckExact(sequence) || PyTuple_CheckExact(sequence)) {
-        PyObject **items = PySequence_Fast_ITEMS(sequence);
-        for (int i = 0; i < n; ++i)
-            result.append(convert(items[i]));
-    } else {
-        for (int i = 0; i < n; ++i)
-            result.append(convert(PyRef(PySequence_GetItem(sequence, i)).get()));
-    }
+    forEachItem(sequence, n, [&](PyObject *item) { result.append(convert(item)); });
     setOk(ok, true);
     return result;
 }
@@ -223,16 +216,13 @@ QList<T> sequenceToNumberList(PyObject *sequence, bool *ok, Convert convert)
 
 QList<double> TPyQtWrapping::PyObject2QListDouble(PyObject *pyObject, bool *ok)
 {
-    return sequenceToNumberList<double>(pyObject, ok, [](PyObject *item) {
-        if (!item)
-            PyErr_Clear();
-        return PyObject2double(item, true, nullptr);
-    });
+    return sequenceToNumberList<double>(
+        pyObject, ok, [](PyObject *item) { return PyObject2double(item, true, nullptr); });
 }
 
 QList<int> TPyQtWrapping::PyObject2QListInt(PyObject *pyObject, bool *ok)
 {
-    // A failed fetch reaches PyObject2int as null, whose report replaces the fetch's error.
+    // A failed fetch reaches PyObject2int as null, which reports it.
     return sequenceToNumberList<int>(
         pyObject, ok, [](PyObject *item) { return PyObject2int(item, true, nullptr); });
 }

@@ -232,15 +232,7 @@ QStringList TPyQtWrapping::PyObject2QStringList(PyObject *pyObject, bool strict,
         return result;
     const int n = sequenceCount(pyObject);
     result.reserve(std::max(n, 0));
-    if (PyList_CheckExact(pyObject) || PyTuple_CheckExact(pyObject)) {
-        // Reading a string runs no Python code, so the items stay where they are.
-        PyObject **items = PySequence_Fast_ITEMS(pyObject);
-        for (int i = 0; i < n; ++i)
-            result.append(PyObject2QString(items[i]));
-    } else {
-        for (int i = 0; i < n; ++i)
-            result.append(PyObject2QString(sequenceItem(pyObject, i).get()));
-    }
+    forEachItem(pyObject, n, [&](PyObject *item) { result.append(PyObject2QString(item)); });
     setOk(ok, true);
     return result;
 }

@@ -147,6 +147,26 @@ inline int sequenceCount(PyObject *sequence)
     return count32(length);
 }
 
+// Calls visit(item) for items 0 to n-1 of a sequence, with null for an item that cannot be
+// fetched (its error cleared). Exact lists and tuples are read in place, so visit must run no
+// Python code that could change them.
+template <typename Visit>
+void forEachItem(PyObject *sequence, int n, Visit &&visit)
+{
+    if (PyList_CheckExact(sequence) || PyTuple_CheckExact(sequence)) {
+        PyObject **items = PySequence_Fast_ITEMS(sequence);
+        for (int i = 0; i < n; ++i)
+            visit(items[i]);
+        return;
+    }
+    for (int i = 0; i < n; ++i) {
+        PyRef item(PySequence_GetItem(sequence, i));
+        if (!item)
+            PyErr_Clear();
+        visit(item.get());
+    }
+}
+
 // A new list of n slots, slot i taking over the new reference make(i). When the list or any item
 // cannot be made, the half-filled list is discarded and null returned with the Python error
 // pending, so no caller ever sees an empty slot; onNoList() runs when the list itself fails.

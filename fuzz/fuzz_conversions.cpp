@@ -46,9 +46,15 @@ class TupleSub(tuple): pass
 
 def make_subclass(kind, value):
     kind %= 7
-    if kind == 3 and not isinstance(value, (bytes, list, tuple)):
-        value = b'sub'  # bytes(n), of anything with __index__, is n zero bytes: keep inputs small
     try:
+        if kind == 3 and not isinstance(value, (bytes, list, tuple)):
+            value = b'sub'  # bytes(n), of anything with __index__, is n zero bytes: keep it small
+        # str() of a list, and a list of a str's characters, each come out ~5 times larger:
+        # alternating them would grow the graph exponentially, so both are cut short.
+        if kind == 2 and not isinstance(value, str):
+            value = str(value)[:64]
+        if kind in (4, 6) and isinstance(value, str):
+            value = value[:64]
         return (IntSub, FloatSub, StrSub, BytesSub, ListSub, DictSub, TupleSub)[kind](value)
     except Exception:
         return value

@@ -5,7 +5,6 @@
 #include <numpy/ndarraytypes.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <memory>
 #include <type_traits>
@@ -16,84 +15,44 @@ using namespace PyQtWrappingPrivate;
 
 namespace {
 
-// One element by PyArg_Parse and its format unit. Exact floats and ints are read directly where
-// that is exactly what the unit gives for them; everything else takes the interpreter's own path,
-// whose error is cleared on refusal.
 template <typename T>
-bool parseElement(PyObject *item, T &value);
-
-bool parseGeneric(PyObject *item, const char *unit, void *value)
+constexpr const char *formatUnit()
 {
-    if (PyArg_Parse(item, unit, value))
+    return std::is_same<T, double>::value  ? "d"
+           : std::is_same<T, float>::value ? "f"
+           : std::is_same<T, int>::value   ? "i"
+                                           : "h";
+}
+
+// One element as PyArg_Parse reads it with the table's format unit. Exact floats (for the float
+// units) and exact ints (for the integer units) are read directly, which is exactly what the unit
+// gives for them; everything else takes the interpreter's own path, its error cleared on refusal.
+template <typename T>
+bool parseElement(PyObject *item, T &value)
+{
+    if constexpr (std::is_floating_point<T>::value) {
+        if (isExactFloat(item)) {
+            value = static_cast<T>(PyFloat_AS_DOUBLE(item));
+            return true;
+        }
+    } else if (isExactInt(item)) {
+        return readExactInt(item, value);
+    }
+    if (PyArg_Parse(item, formatUnit<T>(), &value))
         return true;
     PyErr_Clear();
     return false;
 }
 
-template <>
-bool parseElement<double>(PyObject *item, double &value)
-{
-    if (isExactFloat(item)) {
-        value = PyFloat_AS_DOUBLE(item);
-        return true;
-    }
-    return parseGeneric(item, "d", &value);
-}
-
-template <>
-bool parseElement<float>(PyObject *item, float &value)
-{
-    if (isExactFloat(item)) {
-        value = static_cast<float>(PyFloat_AS_DOUBLE(item));
-        return true;
-    }
-    return parseGeneric(item, "f", &value);
-}
-
-template <>
-bool parseElement<int>(PyObject *item, int &value)
-{
-    if (isExactInt(item))
-        return readInt32(item, value);
-    return parseGeneric(item, "i", &value);
-}
-
-template <>
-bool parseElement<short>(PyObject *item, short &value)
-{
-    if (isExactInt(item)) {
-        int wide = 0;
-        if (!readInt32(item, wide) || wide < SHRT_MIN || wide > SHRT_MAX)
-            return false;
-        value = static_cast<short>(wide);
-        return true;
-    }
-    return parseGeneric(item, "h", &value);
-}
-
-// The items of a list of n elements (n taken before the call) as a table, or null as soon as one
-// is refused. An element's conversion may run Python code that changes the list: the item is
-// held while it converts, and an index that no longer exists is a refusal.
+// The first n items of a list (n taken before the call) as a table, or null as soon as one is
+// refused or gone: converting an element may run Python code that changes the list.
 template <typename T>
 T *listToTable(PyObject *list, Py_ssize_t n)
 {
     std::unique_ptr<T[]> table(new T[size_t(n)]);
     for (Py_ssize_t i = 0; i < n; ++i) {
-        if (i >= PyList_GET_SIZE(list))
-            return nullptr;
-        PyObject *item = PyList_GET_ITEM(list, i);
-        // Exact floats and ints convert without running Python code; nothing else needs holding.
-        if (std::is_floating_point<T>::value && isExactFloat(item)) {
-            table[i] = static_cast<T>(PyFloat_AS_DOUBLE(item));
-            continue;
-        }
-        if (isExactInt(item) || isExactFloat(item)) {
-            if (!parseElement(item, table[i]))
-                return nullptr;
-            continue;
-        }
-        PyRef held = PyRef::borrowed(item);
-        if (!parseElement(held.get(), table[i]))
+        const PyRef item = sequenceItem(list, i, ItemAccess::ListStorage);
+        if (!item || !parseElement(item.get(), table[i]))
             return nullptr;
     }
     return table.release();
@@ -108,6 +67,39 @@ T *listToTable(PyObject *object)
     const int n = count32(PyList_GET_SIZE(object));
     return n > 0 ? listToTable<T>(object, n) : nullptr;
 }
+
+// Whether a list of rows is a matrix: lists, all as long as the first. The width is that length.
+// No Python code runs here.
+bool isMatrixShape(PyObject *list, int rows, Py_ssize_t &width)
+{
+    for (int i = 0; i < rows; ++i) {
+        PyObject *row = PyList_GET_ITEM(list, i);
+        if (!PyList_Check(row)) {
+            TPyQtWrapping::showErrorMessage(QStringLiteral("The list must contain lists to be a matrix"));
+            return false;
+        }
+        if (i == 0) {
+            width = PyList_GET_SIZE(row);
+        } else if (PyList_GET_SIZE(row) != width) {
+            TPyQtWrapping::showErrorMessage(
+                QStringLiteral("The list must contain lists (same size) to be a matrix"));
+            return false;
+        }
+    }
+    return true;
+}
+
+// A row array whose rows are released with it unless it is handed over.
+struct MatrixGuard {
+    double **rows;
+    int count;
+    ~MatrixGuard()
+    {
+        for (int i = 0; rows && i < count; ++i)
+            delete[] rows[i];
+        delete[] rows;
+    }
+};
 
 } // namespace
 
@@ -143,47 +135,18 @@ double **TPyQtWrapping::PyObject2DoubleMatrix(PyObject *pyObject, int &rows, int
     if (!pyObject || !PyList_Check(pyObject))
         return nullptr;
     rows = count32(PyList_GET_SIZE(pyObject));
-    if (rows < 1)
-        return nullptr;
-
-    // The shape is checked before anything is allocated; no Python code runs in this pass.
     Py_ssize_t width = 0;
-    for (int i = 0; i < rows; ++i) {
-        PyObject *row = PyList_GET_ITEM(pyObject, i);
-        if (!PyList_Check(row)) {
-            showErrorMessage(QStringLiteral("The list must contain lists to be a matrix"));
-            return nullptr;
-        }
-        if (i == 0) {
-            width = PyList_GET_SIZE(row);
-        } else if (PyList_GET_SIZE(row) != width) {
-            showErrorMessage(QStringLiteral("The list must contain lists (same size) to be a matrix"));
-            return nullptr;
-        }
-    }
+    if (rows < 1 || !isMatrixShape(pyObject, rows, width))
+        return nullptr;
     columns = count32(width);
 
     // Converting an element may run Python code that changes the lists. A row that is gone, or
     // no longer a list of the column count when its turn comes, is a null row, so that every
     // row handed back holds exactly the column count of doubles.
-    // If a row's allocation throws, the rows made so far are released with the row array.
-    struct Rows {
-        double **rows;
-        int count;
-        ~Rows()
-        {
-            for (int i = 0; rows && i < count; ++i)
-                delete[] rows[i];
-            delete[] rows;
-        }
-    } guard{new double *[size_t(rows)](), rows};
+    MatrixGuard guard{new double *[size_t(rows)](), rows};
     for (int i = 0; i < rows; ++i) {
-        PyRef row = PyRef::borrowed(PyList_GetItem(pyObject, i));
-        if (!row) {
-            PyErr_Clear();
-            continue;
-        }
-        if (PyList_Check(row.get()) && PyList_GET_SIZE(row.get()) == width) {
+        const PyRef row = sequenceItem(pyObject, i, ItemAccess::ListStorage);
+        if (row && PyList_Check(row.get()) && PyList_GET_SIZE(row.get()) == width) {
             unsigned long long ignored = 0;
             guard.rows[i] = PyObject2DoubleTable(row.get(), ignored);
         }
@@ -195,21 +158,13 @@ double **TPyQtWrapping::PyObject2DoubleMatrix(PyObject *pyObject, int &rows, int
 
 namespace {
 
-// Every item of a sequence through convert(item), null for an item that cannot be fetched;
-// converting an item runs no Python code.
+// Every item through convert(item), null for an item that cannot be fetched.
 template <typename T, typename Convert>
 QList<T> sequenceToNumberList(PyObject *sequence, bool *ok, Convert convert)
 {
-    QList<T> result;
-    if (!sequence || !PySequence_Check(sequence)) {
-        setOk(ok, false);
-        return result;
-    }
-    const int n = sequenceCount(sequence);
-    result.reserve(std::max(n, 0));
-    forEachItem(sequence, n, [&](PyObject *item) { result.append(convert(item)); });
-    setOk(ok, true);
-    return result;
+    const bool accepted = sequence && PySequence_Check(sequence);
+    setOk(ok, accepted);
+    return accepted ? convertItems<T>(sequence, convert) : QList<T>();
 }
 
 } // namespace
@@ -231,8 +186,6 @@ QList<int> TPyQtWrapping::PyObject2QListInt(PyObject *pyObject, bool *ok)
 
 namespace {
 
-PyObject *floatObject(double value) { return PyFloat_FromDouble(value); }
-
 // A table of count elements as a list of Python floats; None for a null table; null, reported,
 // when the list cannot be made.
 template <typename T>
@@ -240,16 +193,9 @@ PyObject *tableToList(const T *table, unsigned long long count, const char *sour
 {
     if (!table)
         Py_RETURN_NONE;
-    const ListReport report(source);
-    PyObject *list = PyList_New(static_cast<Py_ssize_t>(count));
-    if (!list) {
-        report.nullList(QString::number(count));
-        return nullptr;
-    }
-    fillListReporting(
-        list, Py_ssize_t(count), report, [&](Py_ssize_t i) { return floatObject(double(table[i])); },
+    return buildReportedList(
+        count, ListReport(source), [&](Py_ssize_t i) { return PyFloat_FromDouble(double(table[i])); },
         [&](Py_ssize_t i) { return QStringLiteral("%1").arg(double(table[i])); });
-    return list;
 }
 
 // Rows through the table conversion, which reports its own failures; a row whose list cannot be
@@ -259,37 +205,22 @@ PyObject *matrixToList(T **matrix, unsigned long long rows, const char *source, 
 {
     if (!matrix)
         Py_RETURN_NONE;
-    PyObject *list = PyList_New(static_cast<Py_ssize_t>(rows));
-    if (!list) {
-        ListReport(source).nullList(QString::number(rows));
-        Py_RETURN_NONE;
-    }
-    for (unsigned long long i = 0; i < rows; ++i) {
-        PyObject *row = rowToList(matrix[i]);
-        if (!row) {
-            Py_INCREF(Py_None);
-            row = Py_None;
-        }
-        PyList_SET_ITEM(list, Py_ssize_t(i), row);
-    }
-    return list;
+    const ListReport report(source);
+    return orNone(buildList(
+        rows, &report, [&](Py_ssize_t i) { return rowToList(matrix[i]); },
+        [](Py_ssize_t) { return newNone(); }));
 }
 
 // A number list as a Python list; None, reported, when the list cannot be made.
 template <typename T, typename Make>
 PyObject *numberListToList(const QList<T> &values, const char *source, Make make)
 {
-    const ListReport report(source);
-    PyObject *list = PyList_New(values.size());
-    if (!list) {
-        report.nullList(QString::number(values.size()));
-        Py_RETURN_NONE;
-    }
-    fillListReporting(
-        list, values.size(), report, [&](Py_ssize_t i) { return make(values.at(int(i))); },
-        [&](Py_ssize_t i) { return QStringLiteral("%1").arg(values.at(int(i))); });
-    return list;
+    return orNone(buildReportedList(
+        values.size(), ListReport(source), [&](Py_ssize_t i) { return make(values.at(int(i))); },
+        [&](Py_ssize_t i) { return QStringLiteral("%1").arg(values.at(int(i))); }));
 }
+
+PyObject *floatObject(double value) { return PyFloat_FromDouble(value); }
 
 } // namespace
 

@@ -2,112 +2,47 @@
 
 using namespace PyQtWrappingPrivate;
 
+namespace {
+
+// An integer member's result: the value read by readInteger, or the refusal value.
+template <typename T>
+T integerOr(PyObject *o, bool strict, bool *ok, T outOfRange, T refusal)
+{
+    T value = 0;
+    const bool accepted = o && readInteger(o, strict, outOfRange, value);
+    setOk(ok, accepted);
+    return accepted ? value : refusal;
+}
+
+} // namespace
+
 int TPyQtWrapping::PyObject2int(PyObject *pyObject, bool strict, bool *ok)
 {
-    if (!pyObject) {
+    if (!pyObject)
         showErrorMessage(QStringLiteral("PyObject2int: Error trying to convert null to an integer!"));
-        setOk(ok, false);
-        return InvalidInt;
-    }
-    if (isExactInt(pyObject)) {
-        int value = 0;
-        const bool inRange = readInt32(pyObject, value);
-        setOk(ok, inRange);
-        return inRange ? value : InvalidInt;
-    }
-    if (!strict) {
-        if (isExactFloat(pyObject)) {
-            setOk(ok, true);
-            return flooredToInt32(PyFloat_AS_DOUBLE(pyObject));
-        }
-        if (isBool(pyObject)) {
-            setOk(ok, true);
-            return pyObject == Py_True ? 1 : 0;
-        }
-    }
-    setOk(ok, false);
-    return InvalidInt;
+    return integerOr<int>(pyObject, strict, ok, INT32_MIN, InvalidInt);
 }
 
 bool TPyQtWrapping::PyObject2bool(PyObject *pyObject, bool strict, bool *ok)
 {
-    setOk(ok, false);
     if (pyObject && isBool(pyObject)) {
         setOk(ok, true);
         return pyObject == Py_True;
     }
+    setOk(ok, false);
     if (strict)
         return false;
     return PyObject2int(pyObject, false, ok) != 0;
 }
 
-namespace {
-
-// The 64-bit conversions: an exact int through readInt (false for a value out of range, with no
-// error left), and non-strict a float through readFloat and False/True as 0 and 1.
-template <typename T, typename ReadInt, typename ReadFloat>
-T toInteger64(PyObject *o, bool strict, bool *ok, ReadInt readInt, ReadFloat readFloat)
-{
-    T value = 0;
-    bool accepted = false;
-    if (!o) {
-    } else if (isExactInt(o)) {
-        accepted = readInt(o, value);
-    } else if (!strict && isExactFloat(o)) {
-        value = readFloat(PyFloat_AS_DOUBLE(o));
-        accepted = true;
-    } else if (!strict && isBool(o)) {
-        value = o == Py_True ? 1 : 0;
-        accepted = true;
-    }
-    setOk(ok, accepted);
-    return accepted ? value : 0;
-}
-
-} // namespace
-
 long long TPyQtWrapping::PyObject2LongLong(PyObject *pyObject, bool strict, bool *ok)
 {
-    return toInteger64<long long>(
-        pyObject, strict, ok,
-        [](PyObject *o, long long &value) {
-            int overflow = 0;
-            value = PyLong_AsLongLongAndOverflow(o, &overflow);
-            if (overflow == 0 && !(value == -1 && PyErr_Occurred()))
-                return true;
-            PyErr_Clear();
-            return false;
-        },
-        [](double d) {
-            long long value = 0;
-            return flooredToInt64(d, value) ? value : INT64_MIN;
-        });
+    return integerOr<long long>(pyObject, strict, ok, INT64_MIN, 0);
 }
 
 unsigned long long TPyQtWrapping::PyObject2ULongLong(PyObject *pyObject, bool strict, bool *ok)
 {
-    // Ints from -2^63 to 2^64-1, modulo 2^64.
-    return toInteger64<unsigned long long>(
-        pyObject, strict, ok,
-        [](PyObject *o, unsigned long long &value) {
-            int overflow = 0;
-            const long long small = PyLong_AsLongLongAndOverflow(o, &overflow);
-            if (overflow == 0 && !(small == -1 && PyErr_Occurred())) {
-                value = static_cast<unsigned long long>(small);
-                return true;
-            }
-            if (overflow > 0) {
-                value = PyLong_AsUnsignedLongLong(o);
-                if (!(value == static_cast<unsigned long long>(-1) && PyErr_Occurred()))
-                    return true;
-            }
-            PyErr_Clear();
-            return false;
-        },
-        [](double d) {
-            unsigned long long value = 0;
-            return flooredToUInt64(d, value) ? value : 1ULL << 63;
-        });
+    return integerOr<unsigned long long>(pyObject, strict, ok, 1ULL << 63, 0);
 }
 
 double TPyQtWrapping::PyObject2double(PyObject *pyObject, bool strict, bool *ok)

@@ -2,74 +2,118 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 using namespace PyQtWrappingPrivate;
+
+// ---- Strings ------------------------------------------------------------------------------------
 
 namespace {
 
 bool isByteOrderMark(char32_t unit) { return unit == 0xFEFF || unit == 0xFFFE; }
+bool isHighSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool isLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 // The length up to the first zero unit of a run of units that is followed by a zero unit, as the
 // interpreter keeps every str's and bytes' storage.
 template <typename Unit>
-Py_ssize_t lengthToNul(const Unit *units, Py_ssize_t length)
+int lengthToNul(const Unit *units, Py_ssize_t length)
 {
     if (sizeof(Unit) == 1)
-        return Py_ssize_t(std::strlen(reinterpret_cast<const char *>(units)));
+        return int(std::strlen(reinterpret_cast<const char *>(units)));
     Py_ssize_t n = 0;
     while (n < length && units[n] != 0)
         ++n;
-    return n;
+    return int(n);
+}
+
+// UTF-16 code units as QString::fromUtf16 reads them: a leading U+FEFF or U+FFFE goes through
+// it, whose byte-order-mark handling decides what it means; any other text is what it gives
+// for it anyway, a plain copy.
+QString fromUtf16Units(const char16_t *units, int n)
+{
+    if (n > 0 && isByteOrderMark(units[0]))
+        return QString::fromUtf16(units, n);
+    return QString(reinterpret_cast<const QChar *>(units), n);
+}
+
+// Code points of a 4-byte str, with those beyond U+FFFF as surrogate pairs.
+QString fromCodePoints(const Py_UCS4 *points, int n)
+{
+    const auto astral = std::count_if(points, points + n, [](Py_UCS4 c) { return c > 0xFFFF; });
+    QString text(int(n + astral), Qt::Uninitialized);
+    auto *out = reinterpret_cast<char16_t *>(text.data());
+    for (const Py_UCS4 *p = points; p != points + n; ++p) {
+        if (QChar::requiresSurrogates(*p)) {
+            *out++ = QChar::highSurrogate(*p);
+            *out++ = QChar::lowSurrogate(*p);
+        } else {
+            *out++ = char16_t(*p);
+        }
+    }
+    return fromUtf16Units(reinterpret_cast<const char16_t *>(text.utf16()), text.size());
 }
 
 // A str's characters up to its first U+0000, read straight from the interpreter's storage.
-// A leading U+FEFF or U+FFFE goes through QString::fromUtf16, whose byte-order-mark handling
-// decides what it means; every other text is copied code unit for code unit, which is what
-// fromUtf16 gives for it.
 QString strToQString(PyObject *str)
 {
-#if PY_VERSION_HEX < 0x030C0000
-    if (PyUnicode_READY(str) < 0)
-        return QString(); // MemoryError stays pending
-#endif
+    if (!strStorageReady(str))
+        return QString(); // the MemoryError stays pending
     const Py_ssize_t length = PyUnicode_GET_LENGTH(str);
     const void *data = PyUnicode_DATA(str);
     switch (PyUnicode_KIND(str)) {
     case PyUnicode_1BYTE_KIND: {
         const auto *chars = static_cast<const char *>(data);
-        return QString::fromLatin1(chars, int(lengthToNul(chars, length)));
+        return QString::fromLatin1(chars, lengthToNul(chars, length));
     }
     case PyUnicode_2BYTE_KIND: {
-        const auto *units = static_cast<const Py_UCS2 *>(data);
-        const int n = int(lengthToNul(units, length));
-        if (n > 0 && isByteOrderMark(units[0]))
-            return QString::fromUtf16(units, n);
-        return QString(reinterpret_cast<const QChar *>(units), n);
+        const auto *units = static_cast<const char16_t *>(data);
+        return fromUtf16Units(units, lengthToNul(units, length));
     }
     default: {
         const auto *points = static_cast<const Py_UCS4 *>(data);
-        const Py_UCS4 *end = points + lengthToNul(points, length);
-        const Py_ssize_t astral =
-            std::count_if(points, end, [](Py_UCS4 c) { return c > 0xFFFF; });
-        QString result(int(end - points + astral), Qt::Uninitialized);
-        auto *out = reinterpret_cast<char16_t *>(result.data());
-        for (const Py_UCS4 *p = points; p != end; ++p) {
-            if (*p > 0xFFFF) {
-                *out++ = char16_t(0xD800 + ((*p - 0x10000) >> 10));
-                *out++ = char16_t(0xDC00 + ((*p - 0x10000) & 0x3FF));
-            } else {
-                *out++ = char16_t(*p);
-            }
-        }
-        if (!result.isEmpty() && isByteOrderMark(result.at(0).unicode()))
-            return QString::fromUtf16(result.utf16(), result.size());
-        return result;
+        return fromCodePoints(points, lengthToNul(points, length));
     }
     }
 }
 
-bool isHighSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool isLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+char16_t widestUnit(const char16_t *units, int n)
+{
+    char16_t widest = 0;
+    for (int i = 0; i < n; ++i)
+        widest = std::max(widest, units[i]);
+    return widest;
+}
+
+// Text without surrogates, a code point per unit, into the 1-byte or 2-byte storage its widest unit calls for.
+PyObject *strOfNarrowUnits(const char16_t *units, int n, char16_t widest)
+{
+    PyObject *str = PyUnicode_New(n, widest);
+    if (!str)
+        return nullptr;
+    if (widest <= 0xFF)
+        std::copy(units, units + n, PyUnicode_1BYTE_DATA(str));
+    else
+        std::memcpy(PyUnicode_2BYTE_DATA(str), units, size_t(n) * 2);
+    return str;
+}
+
+// Text with surrogates: each high-low pair is one code point, lone surrogates stay as they are.
+// The interpreter picks the storage from the widest code point.
+PyObject *strJoiningPairs(const char16_t *units, int n)
+{
+    const std::unique_ptr<Py_UCS4[]> points(new Py_UCS4[size_t(n)]);
+    Py_ssize_t count = 0;
+    for (int i = 0; i < n; ++i) {
+        if (isHighSurrogate(units[i]) && i + 1 < n && isLowSurrogate(units[i + 1])) {
+            points[count++] = QChar::surrogateToUcs4(units[i], units[i + 1]);
+            ++i;
+        } else {
+            points[count++] = units[i];
+        }
+    }
+    return PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, points.get(), count);
+}
 
 } // namespace
 
@@ -81,7 +125,7 @@ QString TPyQtWrapping::PyObject2QString(PyObject *pyObject)
         return strToQString(pyObject);
     if (PyBytes_Check(pyObject)) {
         const char *bytes = PyBytes_AS_STRING(pyObject);
-        return QString::fromUtf8(bytes, int(lengthToNul(bytes, PyBytes_GET_SIZE(pyObject))));
+        return QString::fromUtf8(bytes, lengthToNul(bytes, PyBytes_GET_SIZE(pyObject)));
     }
     return QString();
 }
@@ -98,68 +142,11 @@ PyObject *TPyQtWrapping::QString2PyUnicode(const QString &text)
     const int n = text.size();
     if (n == 0)
         return nullptr;
-    const char16_t *units = reinterpret_cast<const char16_t *>(text.utf16());
-
-    // A short text is narrowed on the stack while its widest unit is found, so that a one-byte
-    // str is made with one pass and a block copy.
-    constexpr int ShortText = 64;
-    if (n <= ShortText) {
-        unsigned char narrow[ShortText];
-        char16_t widestShort = 0;
-        int i = 0;
-        for (; i < n && units[i] <= 0xFF; ++i) {
-            narrow[i] = static_cast<unsigned char>(units[i]);
-            widestShort = std::max(widestShort, units[i]);
-        }
-        if (i == n) {
-            PyObject *str = PyUnicode_New(n, widestShort);
-            if (str)
-                std::memcpy(PyUnicode_1BYTE_DATA(str), narrow, size_t(n));
-            return str;
-        }
-    }
-
-    // The widest unit decides the storage; only a text with surrogates can hold pairs.
-    const char32_t widest = *std::max_element(units, units + n);
-    if (widest < 0xD800) {
-        PyObject *str = PyUnicode_New(n, widest);
-        if (!str)
-            return nullptr;
-        if (widest <= 0xFF)
-            std::copy(units, units + n, PyUnicode_1BYTE_DATA(str));
-        else
-            std::memcpy(PyUnicode_2BYTE_DATA(str), units, size_t(n) * 2);
-        return str;
-    }
-
-    Py_ssize_t pairs = 0;
-    char32_t maxChar = 0;
-    for (int i = 0; i < n; ++i) {
-        char32_t c = units[i];
-        if (isHighSurrogate(c) && i + 1 < n && isLowSurrogate(units[i + 1])) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-            ++pairs;
-            ++i;
-        }
-        maxChar = std::max(maxChar, c);
-    }
-    PyObject *str = PyUnicode_New(n - pairs, maxChar);
-    if (!str)
-        return nullptr;
-    if (pairs == 0) {
-        std::memcpy(PyUnicode_2BYTE_DATA(str), units, size_t(n) * 2);
-        return str;
-    }
-    Py_UCS4 *out = PyUnicode_4BYTE_DATA(str);
-    for (int i = 0; i < n; ++i) {
-        char32_t c = units[i];
-        if (isHighSurrogate(c) && i + 1 < n && isLowSurrogate(units[i + 1])) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-            ++i;
-        }
-        *out++ = c;
-    }
-    return str;
+    const auto *units = reinterpret_cast<const char16_t *>(text.utf16());
+    const char16_t widest = widestUnit(units, n);
+    const bool surrogates =
+        widest >= 0xD800 && std::any_of(units, units + n, [](char16_t u) { return QChar::isSurrogate(u); });
+    return surrogates ? strJoiningPairs(units, n) : strOfNarrowUnits(units, n, widest);
 }
 
 // ---- Python string literals ---------------------------------------------------------------------
@@ -202,39 +189,38 @@ QString TPyQtWrapping::pythonStringToQString(const QString &text)
 
 namespace {
 
-// Sequences that a strict string-list conversion refuses: text rather than a list of texts.
-bool isTextRefusedWhenStrict(PyObject *object)
+// The sequences a string-list conversion takes: strict, text is refused rather than split.
+bool isStringListSource(PyObject *object, bool strict)
 {
-    return isExactBytes(object) || PyUnicode_Check(object);
+    if (!object || (strict && (isExactBytes(object) || PyUnicode_Check(object))))
+        return false;
+    return PySequence_Check(object);
 }
 
-// A failed fetch gives a null item, which converts to a null string.
-PyRef sequenceItem(PyObject *sequence, Py_ssize_t index)
+// A number as the text of its 32-bit float value, the way PyArg_Parse's "f" unit reads it.
+QString floatText(PyObject *item)
 {
-    PyRef item(PySequence_GetItem(sequence, index));
-    if (!item)
-        PyErr_Clear();
-    return item;
+    float value = 0;
+    if (PyArg_Parse(item, "f", &value))
+        return QString::number(double(value), 'g', 6);
+    PyErr_Clear();
+    return QString();
 }
 
 } // namespace
 
 PyObject *TPyQtWrapping::QStringList2PyObject(const QStringList &list)
 {
-    return buildList(list.size(), [&](Py_ssize_t i) { return QString2PyObject(list.at(int(i))); });
+    return buildStrList(list.size(), nullptr, [&](Py_ssize_t i) { return QString2PyObject(list.at(int(i))); });
 }
 
 QStringList TPyQtWrapping::PyObject2QStringList(PyObject *pyObject, bool strict, bool *ok)
 {
-    QStringList result;
-    setOk(ok, false);
-    if (!pyObject || (strict && isTextRefusedWhenStrict(pyObject)) || !PySequence_Check(pyObject))
-        return result;
-    const int n = sequenceCount(pyObject);
-    result.reserve(std::max(n, 0));
-    forEachItem(pyObject, n, [&](PyObject *item) { result.append(PyObject2QString(item)); });
-    setOk(ok, true);
-    return result;
+    const bool accepted = isStringListSource(pyObject, strict);
+    setOk(ok, accepted);
+    if (!accepted)
+        return QStringList();
+    return convertItems<QString>(pyObject, [](PyObject *item) { return PyObject2QString(item); });
 }
 
 QList<QStringList> TPyQtWrapping::PyObject2QListOfQStringList(PyObject *pyObject, bool strict,
@@ -242,7 +228,7 @@ QList<QStringList> TPyQtWrapping::PyObject2QListOfQStringList(PyObject *pyObject
 {
     QList<QStringList> result;
     setOk(ok, false);
-    if (!pyObject || (strict && isTextRefusedWhenStrict(pyObject)) || !PySequence_Check(pyObject))
+    if (!isStringListSource(pyObject, strict))
         return result;
     const int n = sequenceCount(pyObject);
     for (int i = 0; i < n; ++i) {
@@ -265,22 +251,10 @@ QString *TPyQtWrapping::PyObject2QStringTable(PyObject *pyObject)
         return nullptr;
     auto *table = new QString[size_t(n)];
     for (int i = 0; i < n; ++i) {
-        // An element's __float__ may shrink the list: hold the item while it converts, and let
-        // an index that no longer exists give a null string.
-        PyRef item = PyRef::borrowed(PyList_GetItem(pyObject, i));
-        if (!item) {
-            PyErr_Clear();
-            continue;
-        }
-        if (isExactBytes(item.get())) {
-            table[i] = PyObject2QString(item.get());
-            continue;
-        }
-        float value = 0;
-        if (PyArg_Parse(item.get(), "f", &value))
-            table[i] = QString::number(double(value), 'g', 6);
-        else
-            PyErr_Clear();
+        // An element's __float__ may shrink the list: a gone index gives a null string.
+        const PyRef item = sequenceItem(pyObject, i, ItemAccess::ListStorage);
+        if (item)
+            table[i] = isExactBytes(item.get()) ? PyObject2QString(item.get()) : floatText(item.get());
     }
     return table;
 }
@@ -289,12 +263,6 @@ PyObject *TPyQtWrapping::QStringTable2PyObject(QString *table, unsigned long lon
 {
     if (!table)
         Py_RETURN_NONE;
-    // A count beyond the signed size range turns negative and is refused like an allocation.
-    return buildList(
-        static_cast<Py_ssize_t>(count), [&](Py_ssize_t i) { return QString2PyObject(table[i]); },
-        [count] {
-            showErrorMessage(QStringLiteral(
-                "ERROR: converting QString* to Python list: null list returned for size %1")
-                                 .arg(count));
-        });
+    const ListReport report("QString*");
+    return buildStrList(count, &report, [&](Py_ssize_t i) { return QString2PyObject(table[i]); });
 }

@@ -1,18 +1,22 @@
-// Internals shared by the conversion sources; not installed, not exported.
+// Internals shared by the conversion sources; not installed, not exported. One primitive per
+// concept, in the order a conversion meets them: results, references and type tests, integers,
+// sequences in, lists out.
 #ifndef TPYQTWRAPPING_P_H
 #define TPYQTWRAPPING_P_H
 
+#include "pythoncompat_p.h"
 #include "tpyqtwrapping.h"
 
-#if PY_VERSION_HEX < 0x030B0000
-#include <longintrepr.h> // PyLongObject's digits; Python.h includes it from 3.11 on
-#endif
-
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
+#include <type_traits>
 #include <utility>
 
 namespace PyQtWrappingPrivate {
+
+// ---- Results --------------------------------------------------------------------------------------
 
 constexpr int InvalidInt = -9999;
 constexpr double InvalidDouble = -9999.0;
@@ -22,6 +26,8 @@ inline void setOk(bool *ok, bool value)
     if (ok)
         *ok = value;
 }
+
+// ---- References and type tests ----------------------------------------------------------------------
 
 // Owns one strong reference and releases it on every path out of a scope.
 class PyRef
@@ -55,6 +61,12 @@ private:
     PyObject *m_object = nullptr;
 };
 
+inline PyObject *newNone()
+{
+    Py_INCREF(Py_None);
+    return Py_None;
+}
+
 // Exact type tests: identity with the built-in type, never a subclass test.
 inline bool isExactInt(PyObject *o) { return Py_TYPE(o) == &PyLong_Type; }
 inline bool isExactFloat(PyObject *o) { return Py_TYPE(o) == &PyFloat_Type; }
@@ -62,81 +74,95 @@ inline bool isExactStr(PyObject *o) { return Py_TYPE(o) == &PyUnicode_Type; }
 inline bool isExactBytes(PyObject *o) { return Py_TYPE(o) == &PyBytes_Type; }
 inline bool isBool(PyObject *o) { return o == Py_False || o == Py_True; }
 
-// Reads an exact int as a 32-bit signed value. Returns false for a value outside that range,
-// whatever the width of the platform's long; no Python error is left pending either way.
-inline bool readInt32(PyObject *o, int &value)
+// ---- Integers ---------------------------------------------------------------------------------------
+//
+// Widths are those of the target type, never that of the platform's long. No reader leaves a
+// Python error pending.
+
+// Reads an exact int into T, refusing a value outside T's range. unsigned long long takes every
+// int from -2^63 to 2^64-1, modulo 2^64, so that a 64-bit pattern may be given signed or not.
+template <typename T>
+bool readExactInt(PyObject *o, T &value)
 {
-    // Ints of one digit (below 2^30 in magnitude) are read straight from the object.
-#if PY_VERSION_HEX >= 0x030C0000
-    if (PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject *>(o))) {
-        value = static_cast<int>(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject *>(o)));
-        return true;
+    long long v = 0;
+    if (!compactIntValue(o, v)) {
+        int overflow = 0;
+        v = PyLong_AsLongLongAndOverflow(o, &overflow);
+        if (overflow != 0 || (v == -1 && PyErr_Occurred())) {
+            if constexpr (std::is_unsigned<T>::value) {
+                const unsigned long long u = overflow > 0 ? PyLong_AsUnsignedLongLong(o) : 0;
+                if (overflow > 0 && !(u == ~0ULL && PyErr_Occurred())) {
+                    value = u;
+                    return true;
+                }
+            }
+            PyErr_Clear();
+            return false;
+        }
     }
-#else
-    const Py_ssize_t digits = Py_SIZE(o);
-    if (digits >= -1 && digits <= 1) {
-        value = static_cast<int>(digits * static_cast<Py_ssize_t>(reinterpret_cast<PyLongObject *>(o)->ob_digit[0]));
-        return true;
+    if constexpr (std::is_signed<T>::value) {
+        if (v < std::numeric_limits<T>::min() || v > std::numeric_limits<T>::max())
+            return false;
     }
-#endif
-    int overflow = 0;
-    const long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
-    if (overflow != 0 || v < INT32_MIN || v > INT32_MAX) {
-        return false;
-    }
-    if (v == -1 && PyErr_Occurred()) {
-        PyErr_Clear();
-        return false;
-    }
-    value = static_cast<int>(v);
+    value = static_cast<T>(v);
     return true;
 }
 
-// Floored float to integer, with the fixed results outside the target's range (NaN included)
-// that an x86 truncating conversion gives: the target's minimum, or 2^63 for the unsigned one.
 constexpr double TwoPow63 = 9223372036854775808.0;
 constexpr double TwoPow64 = 18446744073709551616.0;
 
-inline int flooredToInt32(double d)
+// A float floored to T; false for NaN and for values outside T's range, which for unsigned long
+// long is, as for ints, from -2^63 to below 2^64, modulo 2^64.
+template <typename T>
+bool floorToInteger(double d, T &value)
 {
     const double f = std::floor(d);
-    if (!(f >= -2147483648.0 && f <= 2147483647.0))
-        return INT32_MIN;
-    return static_cast<int>(f);
-}
-
-// False for NaN and floored values outside [-2^63, 2^63).
-inline bool flooredToInt64(double d, long long &value)
-{
-    const double f = std::floor(d);
-    if (!(f >= -TwoPow63 && f < TwoPow63))
-        return false;
-    value = static_cast<long long>(f);
-    return true;
-}
-
-// The floored value modulo 2^64 for [-2^63, 2^64); false for NaN and everything else.
-inline bool flooredToUInt64(double d, unsigned long long &value)
-{
-    long long signedValue = 0;
-    if (flooredToInt64(d, signedValue)) {
-        value = static_cast<unsigned long long>(signedValue);
+    if constexpr (std::is_unsigned<T>::value) {
+        long long asSigned = 0;
+        if (f >= TwoPow63 && f < TwoPow64)
+            value = static_cast<T>(f);
+        else if (floorToInteger(d, asSigned))
+            value = static_cast<T>(asSigned);
+        else
+            return false;
+        return true;
+    } else {
+        constexpr double low = double(std::numeric_limits<T>::min()); // -2^(bits-1), exactly
+        if (!(f >= low && f < -low))
+            return false;
+        value = static_cast<T>(f);
         return true;
     }
-    const double f = std::floor(d);
-    if (f >= TwoPow63 && f < TwoPow64) {
-        value = static_cast<unsigned long long>(f);
+}
+
+// The integer conversions' acceptance: an exact int by its value; non-strict, a float floored
+// (outOfRange for NaN and floats beyond T) and False/True as 0 and 1.
+template <typename T>
+bool readInteger(PyObject *o, bool strict, T outOfRange, T &value)
+{
+    if (isExactInt(o))
+        return readExactInt(o, value);
+    if (strict)
+        return false;
+    if (isExactFloat(o)) {
+        if (!floorToInteger(PyFloat_AS_DOUBLE(o), value))
+            value = outOfRange;
+        return true;
+    }
+    if (isBool(o)) {
+        value = o == Py_True ? 1 : 0;
         return true;
     }
     return false;
 }
 
-// Sequence and list lengths are handled as 32-bit signed counts, as the conversions always have:
-// a length beyond that range wraps, and a negative count means no elements.
+// ---- Sequences in -----------------------------------------------------------------------------------
+
+// Lengths are handled as 32-bit signed counts, as the conversions always have: a length beyond
+// that range wraps, and a negative count means no elements.
 inline int count32(Py_ssize_t length) { return static_cast<int>(static_cast<int32_t>(length)); }
 
-// A sequence's length as a 32-bit count; a failed length query counts as empty and its Python
-// error is cleared.
+// A sequence's length as a 32-bit count; a failed length query counts as empty, its error cleared.
 inline int sequenceCount(PyObject *sequence)
 {
     const Py_ssize_t length = PySequence_Size(sequence);
@@ -147,9 +173,27 @@ inline int sequenceCount(PyObject *sequence)
     return count32(length);
 }
 
-// Calls visit(item) for items 0 to n-1 of a sequence, with null for an item that cannot be
-// fetched (its error cleared). Exact lists and tuples are read in place, so visit must run no
-// Python code that could change them.
+// How an item is fetched: through the sequence protocol (a user-defined sequence's item access
+// runs), or from a list's own storage (an override of item access in a list subclass is not used).
+enum class ItemAccess { Protocol, ListStorage };
+
+// Item i of a sequence, held, or null (with no error pending) when it cannot be fetched. Converting
+// one item may run Python code that shrinks a list, so an index that has gone since the length
+// was taken is one that cannot be fetched. Exact lists and tuples are read from their storage.
+inline PyRef sequenceItem(PyObject *sequence, Py_ssize_t i, ItemAccess access = ItemAccess::Protocol)
+{
+    if (PyTuple_CheckExact(sequence))
+        return PyRef::borrowed(i < PyTuple_GET_SIZE(sequence) ? PyTuple_GET_ITEM(sequence, i) : nullptr);
+    if (access == ItemAccess::ListStorage ? PyList_Check(sequence) : PyList_CheckExact(sequence))
+        return PyRef::borrowed(i < PyList_GET_SIZE(sequence) ? PyList_GET_ITEM(sequence, i) : nullptr);
+    PyRef item(PySequence_GetItem(sequence, i));
+    if (!item)
+        PyErr_Clear();
+    return item;
+}
+
+// Calls visit(item) for items 0 to n-1, with null for an item that cannot be fetched. For
+// conversions that run no Python code per item: exact lists and tuples are read in place.
 template <typename Visit>
 void forEachItem(PyObject *sequence, int n, Visit &&visit)
 {
@@ -159,55 +203,45 @@ void forEachItem(PyObject *sequence, int n, Visit &&visit)
             visit(items[i]);
         return;
     }
-    for (int i = 0; i < n; ++i) {
-        PyRef item(PySequence_GetItem(sequence, i));
-        if (!item)
-            PyErr_Clear();
-        visit(item.get());
-    }
+    for (int i = 0; i < n; ++i)
+        visit(sequenceItem(sequence, i).get());
 }
 
-// A new list of n slots, slot i taking over the new reference make(i). When the list or any item
-// cannot be made, the half-filled list is discarded and null returned with the Python error
-// pending, so no caller ever sees an empty slot; onNoList() runs when the list itself fails.
-template <typename Make, typename OnNoList>
-PyObject *buildList(Py_ssize_t n, Make &&make, OnNoList &&onNoList)
+// Every item of a sequence (its length taken once) through convert(item) into a QList.
+template <typename T, typename Convert>
+QList<T> convertItems(PyObject *sequence, Convert &&convert)
 {
-    PyRef list(PyList_New(n));
-    if (!list) {
-        onNoList();
-        return nullptr;
-    }
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        PyObject *item = make(i);
-        if (!item)
-            return nullptr;
-        PyList_SET_ITEM(list.get(), i, item);
-    }
-    return list.release();
+    QList<T> result;
+    const int n = sequenceCount(sequence);
+    result.reserve(std::max(n, 0));
+    forEachItem(sequence, n, [&](PyObject *item) { result.append(convert(item)); });
+    return result;
 }
 
-template <typename Make>
-PyObject *buildList(Py_ssize_t n, Make &&make)
-{
-    return buildList(n, std::forward<Make>(make), [] {});
-}
+// ---- Lists out --------------------------------------------------------------------------------------
+//
+// Every conversion into a Python list makes it at its final length and fills it slot by slot. When
+// an item cannot be made, one of two things happens:
+//  - a list of strings is discarded whole: null is returned with the MemoryError pending, since
+//    a str fails only when memory is gone and a caller must never meet an empty slot;
+//  - a list of numbers or variants keeps going: the slot holds None and the failure is reported
+//    (the first value and its index, then how many failed), so the caller still gets its list.
+// A list that cannot be made at all gives null, reported where the conversion has a ListReport.
 
-// The family of three messages of a conversion into a Python list, for one source type word
-// such as "double[]" or "QList<int>".
+// The family of three messages of a conversion into a Python list, for one source type word such
+// as "double[]" or "QList<int>".
 class ListReport
 {
 public:
     explicit ListReport(const char *source) : m_source(source) {}
-    void nullList(const QString &size) const
+    void nullList(unsigned long long size) const
     {
-        report("null list returned for size %1", size);
+        report("null list returned for size %1", QString::number(size));
     }
     // The value is substituted first and the index then, each into the lowest place marker left.
-    void invalidValue(const QString &value, const QString &index) const
+    void invalidValue(const QString &value, Py_ssize_t index) const
     {
-        TPyQtWrapping::showErrorMessage(
-            (prefix() + QLatin1String("invalid value '%1' at index %2")).arg(value).arg(index));
+        report("invalid value '%1' at index %2", value, QString::number(index));
     }
     void failures(unsigned count) const
     {
@@ -215,40 +249,65 @@ public:
     }
 
 private:
-    QString prefix() const
+    template <typename... Arguments>
+    void report(const char *tail, const Arguments &...arguments) const
     {
-        return QLatin1String("ERROR: converting ") + QLatin1String(m_source) +
-               QLatin1String(" to Python list: ");
-    }
-    void report(const char *tail, const QString &argument) const
-    {
-        TPyQtWrapping::showErrorMessage((prefix() + QLatin1String(tail)).arg(argument));
+        QString message = QLatin1String("ERROR: converting ") + QLatin1String(m_source) +
+                          QLatin1String(" to Python list: ") + QLatin1String(tail);
+        ((message = message.arg(arguments)), ...);
+        TPyQtWrapping::showErrorMessage(message);
     }
     const char *m_source;
 };
 
-// Fills every slot of a fresh list of n slots with make(i), a new reference or null. A slot whose
-// element cannot be built holds None; the first such element is reported with describe(i) and,
-// when two or more failed, their count after the last slot.
-template <typename Make, typename Describe>
-void fillListReporting(PyObject *list, Py_ssize_t n, const ListReport &report, Make &&make,
-                       Describe &&describe)
+// The one list builder: slot i takes over make(i); a null item becomes failedSlot(i), and a null
+// from that discards the list. A count beyond the signed size range is refused like an allocation.
+template <typename Make, typename FailedSlot>
+PyObject *buildList(unsigned long long count, const ListReport *report, Make &&make,
+                    FailedSlot &&failedSlot)
 {
-    unsigned failures = 0;
+    const auto n = static_cast<Py_ssize_t>(count);
+    PyRef list(PyList_New(n));
+    if (!list) {
+        if (report)
+            report->nullList(count);
+        return nullptr;
+    }
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyObject *item = make(i);
-        if (!item) {
-            if (failures == 0)
-                report.invalidValue(describe(i), QString::number(i));
-            ++failures;
-            Py_INCREF(Py_None);
-            item = Py_None;
-        }
-        PyList_SET_ITEM(list, i, item);
+        if (!item && !(item = failedSlot(i)))
+            return nullptr;
+        PyList_SET_ITEM(list.get(), i, item);
     }
+    return list.release();
+}
+
+// A list of strings, discarded whole when an item fails.
+template <typename Make>
+PyObject *buildStrList(unsigned long long count, const ListReport *report, Make &&make)
+{
+    return buildList(count, report, std::forward<Make>(make),
+                     [](Py_ssize_t) -> PyObject * { return nullptr; });
+}
+
+// A list whose failed slots hold None, reported with describe(i), the text of value i.
+template <typename Make, typename Describe>
+PyObject *buildReportedList(unsigned long long count, const ListReport &report, Make &&make,
+                            Describe &&describe)
+{
+    unsigned failures = 0;
+    PyObject *list = buildList(count, &report, std::forward<Make>(make), [&](Py_ssize_t i) {
+        if (failures++ == 0)
+            report.invalidValue(describe(i), i);
+        return newNone();
+    });
     if (failures >= 2)
         report.failures(failures);
+    return list;
 }
+
+// The result itself, or None for a null one.
+inline PyObject *orNone(PyObject *result) { return result ? result : newNone(); }
 
 } // namespace PyQtWrappingPrivate
 

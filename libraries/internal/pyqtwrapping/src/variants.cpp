@@ -37,13 +37,11 @@ float toNearestFloat(double value)
 // could round twice). False, with no error pending, for an int beyond the double range.
 bool intToNearestFloat(PyObject *integer, float &value)
 {
-    int overflow = 0;
-    const long long small = PyLong_AsLongLongAndOverflow(integer, &overflow);
-    if (overflow == 0 && !(small == -1 && PyErr_Occurred())) {
+    long long small = 0;
+    if (readExactInt(integer, small)) {
         value = static_cast<float>(small);
         return true;
     }
-    PyErr_Clear();
     const double asDouble = PyLong_AsDouble(integer);
     if (asDouble == -1.0 && PyErr_Occurred()) {
         PyErr_Clear();
@@ -207,24 +205,98 @@ QVariant VariantConverter::toList(PyObject *o)
     if (n > 0) {
         DeferredError deferred;
         list.reserve(n);
-        const bool exactList = PyList_CheckExact(o);
-        const bool exactTuple = PyTuple_CheckExact(o);
         for (int i = 0; i < n; ++i) {
-            // Lists and tuples are read in place; a member's conversion may run Python code that
-            // shrinks a list, and an index that is gone then fails like any failed fetch.
-            PyRef member;
-            if (exactTuple)
-                member = PyRef::borrowed(PyTuple_GET_ITEM(o, i));
-            else if (exactList)
-                member = PyRef::borrowed(i < PyList_GET_SIZE(o) ? PyList_GET_ITEM(o, i) : nullptr);
-            else if (!(member = PyRef(PySequence_GetItem(o, i))))
-                PyErr_Clear();
+            const PyRef member = sequenceItem(o, i);
             list.append(member ? convert(member.get(), InferType) : QVariant());
             deferred.collect();
         }
     }
     leave();
     return QVariant(list);
+}
+
+QVariant toBool(PyObject *o)
+{
+    bool ok = false;
+    const bool value = TPyQtWrapping::PyObject2bool(o, false, &ok);
+    return ok ? QVariant(value) : QVariant();
+}
+
+// The 32-bit integer types, through the int reading with its wrap to the narrower widths.
+QVariant toSmallInteger(PyObject *o, int type)
+{
+    bool ok = false;
+    const int value = TPyQtWrapping::PyObject2int(o, false, &ok);
+    if (!ok)
+        return QVariant();
+    switch (type) {
+    case QMetaType::Int: return QVariant(value);
+    case QMetaType::UInt: return QVariant(uint(value));
+    case QMetaType::Short: return typedVariant(QMetaType::Short, short(value));
+    case QMetaType::Char: return typedVariant(QMetaType::Char, char(value));
+    case QMetaType::UShort: return typedVariant(QMetaType::UShort, ushort(value));
+    default: return typedVariant(QMetaType::UChar, uchar(value));
+    }
+}
+
+QVariant toDouble(PyObject *o)
+{
+    bool ok = false;
+    const double value = TPyQtWrapping::PyObject2double(o, false, &ok);
+    return ok ? QVariant(value) : QVariant();
+}
+
+QVariant toFloat(PyObject *o)
+{
+    float value = 0;
+    if (isExactFloat(o))
+        value = toNearestFloat(PyFloat_AS_DOUBLE(o));
+    else if (isBool(o))
+        value = o == Py_True ? 1.0f : 0.0f;
+    else if (!isExactInt(o) || !intToNearestFloat(o, value))
+        return QVariant();
+    return typedVariant(QMetaType::Float, value);
+}
+
+// Long and ULong hold 32-bit values whatever the width of long: the 32-bit reading of an int,
+// the low 32 bits of a floored float (0 outside the 64-bit range of the type), False/True as 0/1.
+template <typename Wide>
+bool longBits(PyObject *o, uint32_t &bits)
+{
+    Wide wide = 0;
+    int narrow = 0;
+    if (isExactFloat(o))
+        bits = floorToInteger(PyFloat_AS_DOUBLE(o), wide) ? uint32_t(wide) : 0;
+    else if (readInteger(o, false, 0, narrow))
+        bits = uint32_t(narrow);
+    else
+        return false;
+    return true;
+}
+
+QVariant toLong(PyObject *o, int type)
+{
+    uint32_t bits = 0;
+    if (type == QMetaType::Long)
+        return longBits<long long>(o, bits) ? typedVariant(QMetaType::Long, long(int32_t(bits))) : QVariant();
+    return longBits<unsigned long long>(o, bits)
+               ? typedVariant(QMetaType::ULong, static_cast<unsigned long>(bits))
+               : QVariant();
+}
+
+QVariant toText(PyObject *o, int type)
+{
+    const QString text = TPyQtWrapping::PyObject2QString(o);
+    if (type == QMetaType::QKeySequence)
+        return QVariant(QKeySequence::fromString(text, QKeySequence::PortableText));
+    return QVariant(text);
+}
+
+QVariant toStringList(PyObject *o)
+{
+    bool ok = false;
+    const QStringList list = TPyQtWrapping::PyObject2QStringList(o, false, &ok);
+    return ok ? QVariant(list) : QVariant();
 }
 
 QVariant VariantConverter::convert(PyObject *o, int type)
@@ -236,99 +308,25 @@ QVariant VariantConverter::convert(PyObject *o, int type)
     else if (unsigned(type) > HighestKnownType)
         return QVariant();
 
-    bool ok = false;
     switch (type) {
-    case QMetaType::Bool: {
-        if (isBool(o))
-            return QVariant(o == Py_True);
-        const int value = TPyQtWrapping::PyObject2int(o, false, &ok);
-        return ok ? QVariant(value != 0) : QVariant();
-    }
+    case QMetaType::Bool: return toBool(o);
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::Short:
     case QMetaType::Char:
     case QMetaType::UShort:
-    case QMetaType::UChar: {
-        const int value = TPyQtWrapping::PyObject2int(o, false, &ok);
-        if (!ok)
-            return QVariant();
-        switch (type) {
-        case QMetaType::Int: return QVariant(value);
-        case QMetaType::UInt: return QVariant(uint(value));
-        case QMetaType::Short: return typedVariant(QMetaType::Short, short(value));
-        case QMetaType::Char: return typedVariant(QMetaType::Char, char(value));
-        case QMetaType::UShort: return typedVariant(QMetaType::UShort, ushort(value));
-        default: return typedVariant(QMetaType::UChar, uchar(value));
-        }
-    }
-    case QMetaType::Double:
-        if (isExactFloat(o))
-            return QVariant(PyFloat_AS_DOUBLE(o));
-        if (isExactInt(o)) {
-            // The nearest double of the whole value; the 32-bit reading for ints in that range.
-            const double value = PyLong_AsDouble(o);
-            if (value == -1.0 && PyErr_Occurred()) {
-                PyErr_Clear();
-                return QVariant();
-            }
-            return QVariant(value);
-        }
-        if (isBool(o))
-            return QVariant(o == Py_True ? 1.0 : 0.0);
-        return QVariant();
-    case QMetaType::Float:
-        if (isExactFloat(o))
-            return typedVariant(QMetaType::Float, toNearestFloat(PyFloat_AS_DOUBLE(o)));
-        if (isExactInt(o)) {
-            float value = 0;
-            return intToNearestFloat(o, value) ? typedVariant(QMetaType::Float, value) : QVariant();
-        }
-        if (isBool(o))
-            return typedVariant(QMetaType::Float, o == Py_True ? 1.0f : 0.0f);
-        return QVariant();
+    case QMetaType::UChar: return toSmallInteger(o, type);
+    case QMetaType::Double: return toDouble(o);
+    case QMetaType::Float: return toFloat(o);
     case QMetaType::Long:
-    case QMetaType::ULong: {
-        // Both hold a 32-bit value, whatever the width of long: the 32-bit reading of an int, the
-        // low 32 bits of a floored float, 0 for a float outside the 64-bit range.
-        uint32_t bits = 0;
-        if (isExactInt(o)) {
-            int value = 0;
-            if (!readInt32(o, value))
-                return QVariant();
-            bits = uint32_t(value);
-        } else if (isExactFloat(o)) {
-            long long value = 0;
-            unsigned long long uvalue = 0;
-            if (type == QMetaType::Long)
-                bits = flooredToInt64(PyFloat_AS_DOUBLE(o), value) ? uint32_t(value) : 0;
-            else
-                bits = flooredToUInt64(PyFloat_AS_DOUBLE(o), uvalue) ? uint32_t(uvalue) : 0;
-        } else if (isBool(o)) {
-            bits = o == Py_True ? 1 : 0;
-        } else {
-            return QVariant();
-        }
-        if (type == QMetaType::Long)
-            return typedVariant(QMetaType::Long, long(int32_t(bits)));
-        return typedVariant(QMetaType::ULong, static_cast<unsigned long>(bits));
-    }
-    case QMetaType::QVariantMap:
-        return toMap(o);
-    case QMetaType::QVariantList:
-        return toList(o);
+    case QMetaType::ULong: return toLong(o, type);
+    case QMetaType::QVariantMap: return toMap(o);
+    case QMetaType::QVariantList: return toList(o);
     case QMetaType::QString:
     case QMetaType::QByteArray:
-        return QVariant(TPyQtWrapping::PyObject2QString(o));
-    case QMetaType::QStringList: {
-        const QStringList list = TPyQtWrapping::PyObject2QStringList(o, false, &ok);
-        return ok ? QVariant(list) : QVariant();
-    }
-    case QMetaType::QKeySequence:
-        return QVariant(QKeySequence::fromString(TPyQtWrapping::PyObject2QString(o),
-                                                 QKeySequence::PortableText));
-    default:
-        return QVariant();
+    case QMetaType::QKeySequence: return toText(o, type);
+    case QMetaType::QStringList: return toStringList(o);
+    default: return QVariant();
     }
 }
 
@@ -387,17 +385,10 @@ PyObject *TPyQtWrapping::QVariant2PyObject(const QVariant &variant)
 
 PyObject *TPyQtWrapping::QVariantList2PyObject(const QList<QVariant> &list)
 {
-    const int n = list.size();
-    if (n < 1)
+    if (list.isEmpty())
         Py_RETURN_NONE;
-    const ListReport report("QList<QVariant>");
-    PyObject *result = PyList_New(n);
-    if (!result) {
-        report.nullList(QString::number(n));
-        return nullptr;
-    }
-    fillListReporting(
-        result, n, report, [&](Py_ssize_t i) { return QVariant2PyObject(list.at(int(i))); },
+    return buildReportedList(
+        list.size(), ListReport("QList<QVariant>"),
+        [&](Py_ssize_t i) { return QVariant2PyObject(list.at(int(i))); },
         [&](Py_ssize_t i) { return list.at(int(i)).toString(); });
-    return result;
 }

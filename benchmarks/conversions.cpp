@@ -5,6 +5,7 @@
 // job, all from one embedded interpreter. It prints one table of medians in ns per element and the
 // ratios. `--smoke` runs every case once on small data, so the program cannot rot.
 #include "tpyqtwrapping.h"
+#include "varianttopython.h"
 
 #include <benchmark/benchmark.h>
 #include <numpy/ndarraytypes.h>
@@ -609,27 +610,6 @@ void stringCases()
     });
 }
 
-// Back to Python the way a host does it with the library: QVariantList2PyObject for a list, and a
-// dict built from the map's keys and member lists (the library does not recurse in this direction).
-PyObject *hostVariantToPython(const QVariant &v)
-{
-    if (v.userType() == QMetaType::QVariantList)
-        return TPyQtWrapping::QVariantList2PyObject(v.toList());
-    if (v.userType() == QMetaType::QVariantMap) {
-        const QVariantMap map = v.toMap();
-        PyObject *dict = PyDict_New();
-        for (auto it = map.cbegin(); it != map.cend(); ++it) {
-            PyObject *key = TPyQtWrapping::QString2PyObject(it.key());
-            PyObject *value = hostVariantToPython(it.value());
-            PyDict_SetItem(dict, key, value);
-            Py_DECREF(key);
-            Py_DECREF(value);
-        }
-        return dict;
-    }
-    return TPyQtWrapping::QVariant2PyObject(v);
-}
-
 void variantCases(bool havePyQt)
 {
     struct Case {
@@ -658,7 +638,7 @@ void variantCases(bool havePyQt)
         });
         add(back, "ours", c.elements, [=](benchmark::State &s) {
             for (auto _ : s)
-                releaseObject(s, hostVariantToPython(variant));
+                releaseObject(s, variantToPython(variant));
         });
         if (!havePyQt)
             continue;

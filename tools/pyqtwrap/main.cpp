@@ -1,123 +1,88 @@
 // pyqtwrap: shows what a Python value becomes on the Qt side, and what comes back.
 //
-// It embeds the interpreter the way a host does: the interpreter is initialised by the program,
-// the calling thread holds the interpreter lock throughout, and no QCoreApplication is needed.
-#include "tpyqtwrapping.h"
+// It embeds the interpreter the way a host does: the program initialises it and the calling
+// thread holds the interpreter lock throughout.
+#include "tpyqtwrapping_p.h"
+#include "varianttopython.h"
 
+#include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QKeySequence>
 #include <QLocale>
-#include <QTextStream>
 
 #include <cmath>
-#include <cstdio>
 #include <iostream>
 #include <iterator>
 #include <memory>
 #include <string>
 
+using PyQtWrappingPrivate::PyRef;
+
 namespace {
-
-const char *const Usage = R"(usage: pyqtwrap [options] [EXPR | -]
-       pyqtwrap [options] -f SCRIPT [--var NAME]
-
-Evaluates a Python value, converts it to the Qt side with Orn.Kestra.Pyqtwrapping and shows what it
-became and what comes back to Python.
-
-Input:
-  EXPR               a Python expression
-  -                  read the expression from standard input
-  -f, --file SCRIPT  run a Python file and take the value of a variable
-  --var NAME         the variable --file takes (default: result)
-  (none)             the built-in example: a dict of a text, a list of two floats and a tuple of
-                     two texts
-
-Conversion (default: PyObject2QVariant, then back with QVariant2PyObject; lists and maps come
-back through QVariantList2PyObject member by member, nested containers rebuilt by the tool):
-  --type ID|NAME     request a type id, as a number (10) or a Qt type name (QStringList);
-                     default -1, infer it from the value
-  --json             print the variant tree, input and round trip as JSON, types kept
-  --as FAMILY        use another conversion family and print what it returns, sentinels and ok
-                     flags included:
-                       stringlist    PyObject2QStringList (with --strict: strict flag on)
-                       double-table  PyObject2DoubleTable (lists and NumPy arrays)
-                       int-table     PyObject2IntTable
-                       double-matrix PyObject2DoubleMatrix
-                       qlist-double  PyObject2QListDouble
-                       qlist-int     PyObject2QListInt
-                       literal       qstringToPythonString and pythonStringToQString of the text
-  --strict           the strict flag, for --as stringlist
-  -h, --help         this text
-
-Messages that the library reports are printed by the interpreter to standard error. An error in
-the Python code is printed as the interpreter prints it and the exit status is 2; so is a bad
-option.
-
-Examples:
-  pyqtwrap
-  pyqtwrap '{"a": [1, 2.5, "x"], "b": (True, None)}'
-  pyqtwrap --json '[1, "two", 3.0]'
-  pyqtwrap --type QStringList '("x", "y")'
-  pyqtwrap --type 33 70000
-  pyqtwrap --as double-table '[1, 2.5, True]'
-  pyqtwrap --as literal '"C:\\temp"'
-  echo 'list(range(3))' | pyqtwrap -
-  pyqtwrap -f script.py --var data
-)";
 
 const char *const Example = "{'text': 'hello', 'values': [1.5, 2.5], 'names': ('a', 'b')}";
 
-// Owns one Python reference.
-struct Ref {
-    explicit Ref(PyObject *o = nullptr) : object(o) {}
-    Ref(const Ref &) = delete;
-    Ref &operator=(const Ref &) = delete;
-    ~Ref() { Py_XDECREF(object); }
-    PyObject *get() const { return object; }
-    PyObject *object;
-};
+const char *const Description = R"(Evaluates a Python value (an expression, '-' to read it from standard input, or a
+variable of a script run with --file; without input, a dict of a text, a list of two floats and
+a tuple of two texts), converts it with Orn.Kestra.Pyqtwrapping and shows what it became.
 
-struct Options {
-    QString expression;
-    QString script;
-    QString variable = QStringLiteral("result");
-    QString family;
-    bool fromStdin = false;
-    bool json = false;
-    bool strict = false;
-    int type = -1;
-};
+By default it converts with PyObject2QVariant and back with QVariant2PyObject (lists and maps
+member by member through QVariantList2PyObject). --as uses another conversion family and prints
+what it returns, sentinels and ok flags included.
 
-int badUsage(const std::string &why)
-{
-    std::cerr << "pyqtwrap: " << why << "\n\n" << Usage;
-    return 2;
-}
+Messages that the library reports are printed by the interpreter to standard error. An error in
+the Python code is printed as the interpreter prints it and the exit status is 2; so is a bad
+option. An expression that starts with '-' goes after '--'.)";
+
+const char *const Examples = R"(
+Examples:
+  pyqtwrap '{"a": [1, 2.5, "x"], "b": (True, None)}'
+  pyqtwrap --json '[1, "two", 3.0]'
+  pyqtwrap --type QStringList '("x", "y")'
+  pyqtwrap --as double-table '[1, 2.5, True]'
+  echo 'list(range(3))' | pyqtwrap -
+  pyqtwrap -f script.py --var data
+)";
 
 std::string text(const QString &s) { return s.toStdString(); }
 
 std::string repr(PyObject *object)
 {
-    if (!object)
-        return "<null>";
-    Ref r(PyObject_Repr(object));
-    const char *utf8 = r.get() ? PyUnicode_AsUTF8(r.get()) : nullptr;
+    PyRef r(object ? PyObject_Repr(object) : nullptr);
+    const char *utf8 = r ? PyUnicode_AsUTF8(r.get()) : nullptr;
     if (!utf8) {
         PyErr_Clear();
-        return "<unprintable>";
+        return object ? "<unprintable>" : "<null>";
     }
     return utf8;
 }
 
 QString number(double value) { return QString::number(value, 'g', QLocale::FloatingPointShortest); }
 
+// Numbers as "[a, b, ...]", or "null" for a null table.
+template <typename Iterator>
+std::string numbers(Iterator begin, Iterator end, bool present = true)
+{
+    if (!present)
+        return "null";
+    std::string out = "[";
+    for (Iterator it = begin; it != end; ++it)
+        out += (it == begin ? "" : ", ") + text(number(double(*it)));
+    return out + "]";
+}
+
+const char *boolText(bool b) { return b ? "true" : "false"; }
+
 QString quoted(const QString &s)
 {
     return s.isNull() ? QStringLiteral("null") : TPyQtWrapping::qstringToPythonString(s);
 }
+
+// ---- The default conversion: a variant tree --------------------------------------------------------
 
 QString typeName(const QVariant &v)
 {
@@ -130,7 +95,7 @@ QString leafText(const QVariant &v)
 {
     switch (v.userType()) {
     case QMetaType::UnknownType: return QStringLiteral("(QVariant())");
-    case QMetaType::Bool: return v.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    case QMetaType::Bool: return QLatin1String(boolText(v.toBool()));
     case QMetaType::Double:
     case QMetaType::Float: return number(v.toDouble());
     case QMetaType::Char:
@@ -178,13 +143,10 @@ QJsonValue jsonValue(const QVariant &v)
         const double d = v.toDouble();
         return std::isfinite(d) ? QJsonValue(d) : QJsonValue(number(d));
     }
-    case QMetaType::QString: {
-        const QString s = v.toString();
-        return s.isNull() ? QJsonValue(QJsonValue::Null) : QJsonValue(s);
-    }
+    case QMetaType::QString:
+        return v.toString().isNull() ? QJsonValue(QJsonValue::Null) : QJsonValue(v.toString());
     case QMetaType::QStringList: return QJsonArray::fromStringList(v.toStringList());
-    case QMetaType::QKeySequence:
-        return v.value<QKeySequence>().toString(QKeySequence::PortableText);
+    case QMetaType::QKeySequence: return leafText(v);
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::Long:
@@ -217,41 +179,13 @@ QJsonObject jsonTree(const QVariant &v)
     return node;
 }
 
-bool isContainer(const QVariant &v)
-{
-    return v.userType() == QMetaType::QVariantList || v.userType() == QMetaType::QVariantMap;
-}
+struct Options {
+    int type = -1;
+    bool json = false;
+    bool strict = false;
+};
 
-// Back to Python with what the library offers: QVariant2PyObject for a value, QVariantList2PyObject
-// for a list's members; the library does not recurse, so nested lists and maps are rebuilt here.
-PyObject *toPython(const QVariant &v)
-{
-    if (v.userType() == QMetaType::QVariantList) {
-        const QVariantList members = v.toList();
-        PyObject *list = TPyQtWrapping::QVariantList2PyObject(members);
-        if (list && PyList_Check(list)) {
-            for (int i = 0; i < members.size(); ++i) {
-                if (isContainer(members.at(i)))
-                    PyList_SetItem(list, i, toPython(members.at(i)));
-            }
-        }
-        return list;
-    }
-    if (v.userType() == QMetaType::QVariantMap) {
-        PyObject *dict = PyDict_New();
-        const QVariantMap map = v.toMap();
-        for (auto it = map.begin(); dict && it != map.end(); ++it) {
-            Ref key(TPyQtWrapping::QString2PyObject(it.key()));
-            Ref value(toPython(it.value()));
-            if (key.get() && value.get())
-                PyDict_SetItem(dict, key.get(), value.get());
-        }
-        return dict;
-    }
-    return TPyQtWrapping::QVariant2PyObject(v);
-}
-
-int showVariant(PyObject *value, const Options &options)
+void showVariant(PyObject *value, const Options &options)
 {
     const QVariant variant = TPyQtWrapping::PyObject2QVariant(value, options.type);
     if (PyErr_Occurred()) {
@@ -259,215 +193,246 @@ int showVariant(PyObject *value, const Options &options)
         std::cerr << "pyqtwrap: the conversion left this Python error pending:\n";
         PyErr_Print();
     }
-    Ref back(toPython(variant));
+    PyRef back(variantToPython(variant));
     if (options.json) {
         const QJsonObject out{{QStringLiteral("input"), QString::fromStdString(repr(value))},
                               {QStringLiteral("type"), options.type},
                               {QStringLiteral("variant"), jsonTree(variant)},
                               {QStringLiteral("roundTrip"), QString::fromStdString(repr(back.get()))}};
         std::cout << QJsonDocument(out).toJson(QJsonDocument::Indented).toStdString();
-        return 0;
+        return;
     }
     std::cout << "Python:     " << repr(value) << '\n';
     std::cout << "QVariant:\n";
     printTree(variant, QString(), 1);
     std::cout << "round trip: " << repr(back.get()) << '\n';
-    return 0;
+}
+
+// ---- The other families ----------------------------------------------------------------------------
+
+void showStringList(PyObject *value, const Options &options)
+{
+    bool ok = false;
+    const QStringList list = TPyQtWrapping::PyObject2QStringList(value, options.strict, &ok);
+    std::cout << "PyObject2QStringList (strict " << boolText(options.strict) << "): ok "
+              << boolText(ok) << ", " << list.size() << " strings\n";
+    for (int i = 0; i < list.size(); ++i)
+        std::cout << "  [" << i << "] " << text(quoted(list.at(i))) << '\n';
+}
+
+void showDoubleTable(PyObject *value, const Options &)
+{
+    unsigned long long count = 0;
+    std::unique_ptr<double[]> table(TPyQtWrapping::PyObject2DoubleTable(value, count));
+    std::cout << "PyObject2DoubleTable: count " << count << ", "
+              << numbers(table.get(), table.get() + count, bool(table)) << '\n';
+}
+
+void showIntTable(PyObject *value, const Options &)
+{
+    std::unique_ptr<int[]> table(TPyQtWrapping::PyObject2IntTable(value));
+    const Py_ssize_t n = table ? PyList_GET_SIZE(value) : 0;
+    std::cout << "PyObject2IntTable: " << numbers(table.get(), table.get() + n, bool(table)) << '\n';
+}
+
+void showDoubleMatrix(PyObject *value, const Options &)
+{
+    int rows = -1, columns = -1;
+    double **matrix = TPyQtWrapping::PyObject2DoubleMatrix(value, rows, columns);
+    std::cout << "PyObject2DoubleMatrix: rows " << rows << ", columns " << columns
+              << (matrix ? "" : ", null") << '\n';
+    for (int r = 0; matrix && r < rows; ++r) {
+        std::cout << "  [" << r << "] " << numbers(matrix[r], matrix[r] + columns, matrix[r]) << '\n';
+        delete[] matrix[r];
+    }
+    delete[] matrix;
 }
 
 template <typename T>
-std::string join(const T *values, unsigned long long n)
+void printNumberList(const char *member, bool ok, const QList<T> &list)
 {
-    std::string out = "[";
-    for (unsigned long long i = 0; i < n; ++i)
-        out += (i ? ", " : "") + text(number(double(values[i])));
-    return out + "]";
+    std::cout << member << ": ok " << boolText(ok) << ", " << numbers(list.begin(), list.end()) << '\n';
 }
 
-template <typename List>
-std::string joinList(const List &values)
+void showQListDouble(PyObject *value, const Options &)
 {
-    std::string out = "[";
-    for (int i = 0; i < values.size(); ++i)
-        out += (i ? ", " : "") + text(number(double(values.at(i))));
-    return out + "]";
-}
-
-const char *boolText(bool b) { return b ? "true" : "false"; }
-
-int showFamily(PyObject *value, const Options &options)
-{
-    std::cout << "Python: " << repr(value) << '\n';
-    const QString &family = options.family;
     bool ok = false;
-    if (family == QLatin1String("stringlist")) {
-        const QStringList list = TPyQtWrapping::PyObject2QStringList(value, options.strict, &ok);
-        std::cout << "PyObject2QStringList (strict " << boolText(options.strict) << "): ok "
-                  << boolText(ok) << ", " << list.size() << " strings\n";
-        for (int i = 0; i < list.size(); ++i)
-            std::cout << "  [" << i << "] " << text(quoted(list.at(i))) << '\n';
-    } else if (family == QLatin1String("double-table")) {
-        unsigned long long count = 0;
-        std::unique_ptr<double[]> table(TPyQtWrapping::PyObject2DoubleTable(value, count));
-        std::cout << "PyObject2DoubleTable: count " << count << ", "
-                  << (table ? join(table.get(), count) : std::string("null")) << '\n';
-    } else if (family == QLatin1String("int-table")) {
-        std::unique_ptr<int[]> table(TPyQtWrapping::PyObject2IntTable(value));
-        const unsigned long long n = PyList_Check(value) ? PyList_GET_SIZE(value) : 0;
-        std::cout << "PyObject2IntTable: " << (table ? join(table.get(), n) : std::string("null"))
-                  << '\n';
-    } else if (family == QLatin1String("double-matrix")) {
-        int rows = -1, columns = -1;
-        double **matrix = TPyQtWrapping::PyObject2DoubleMatrix(value, rows, columns);
-        std::cout << "PyObject2DoubleMatrix: rows " << rows << ", columns " << columns
-                  << (matrix ? "" : ", null") << '\n';
-        for (int r = 0; matrix && r < rows; ++r) {
-            std::cout << "  [" << r << "] "
-                      << (matrix[r] ? join(matrix[r], unsigned(columns)) : std::string("null")) << '\n';
-            delete[] matrix[r];
-        }
-        delete[] matrix;
-    } else if (family == QLatin1String("qlist-double")) {
-        const QList<double> list = TPyQtWrapping::PyObject2QListDouble(value, &ok);
-        std::cout << "PyObject2QListDouble: ok " << boolText(ok) << ", " << joinList(list) << '\n';
-    } else if (family == QLatin1String("qlist-int")) {
-        const QList<int> list = TPyQtWrapping::PyObject2QListInt(value, &ok);
-        std::cout << "PyObject2QListInt: ok " << boolText(ok) << ", " << joinList(list) << '\n';
-    } else {
-        const QString source = TPyQtWrapping::PyObject2QString(value);
-        std::cout << "text:                  " << text(source) << '\n';
-        std::cout << "qstringToPythonString: " << text(TPyQtWrapping::qstringToPythonString(source))
-                  << '\n';
-        std::cout.flush();
-        const QString unescaped = TPyQtWrapping::pythonStringToQString(source);
-        std::cout << "pythonStringToQString: " << text(unescaped) << '\n';
+    const QList<double> list = TPyQtWrapping::PyObject2QListDouble(value, &ok);
+    printNumberList("PyObject2QListDouble", ok, list);
+}
+
+void showQListInt(PyObject *value, const Options &)
+{
+    bool ok = false;
+    const QList<int> list = TPyQtWrapping::PyObject2QListInt(value, &ok);
+    printNumberList("PyObject2QListInt", ok, list);
+}
+
+void showLiteral(PyObject *value, const Options &)
+{
+    const QString source = TPyQtWrapping::PyObject2QString(value);
+    std::cout << "text:                  " << text(source) << '\n';
+    std::cout << "qstringToPythonString: " << text(TPyQtWrapping::qstringToPythonString(source)) << '\n';
+    std::cout.flush();
+    const QString unescaped = TPyQtWrapping::pythonStringToQString(source);
+    std::cout << "pythonStringToQString: " << text(unescaped) << '\n';
+}
+
+struct Family {
+    const char *name;
+    const char *help;
+    void (*show)(PyObject *value, const Options &options);
+};
+
+const Family Families[] = {
+    {"variant", "PyObject2QVariant and back (default)", showVariant},
+    {"stringlist", "PyObject2QStringList (--strict: strict flag)", showStringList},
+    {"double-table", "PyObject2DoubleTable (lists, NumPy arrays)", showDoubleTable},
+    {"int-table", "PyObject2IntTable", showIntTable},
+    {"double-matrix", "PyObject2DoubleMatrix", showDoubleMatrix},
+    {"qlist-double", "PyObject2QListDouble", showQListDouble},
+    {"qlist-int", "PyObject2QListInt", showQListInt},
+    {"literal", "the literal codec both ways", showLiteral},
+};
+
+const Family *findFamily(const QString &name)
+{
+    for (const Family &family : Families) {
+        if (name == QLatin1String(family.name))
+            return &family;
     }
-    if (PyErr_Occurred())
-        PyErr_Print();
-    return 0;
+    return nullptr;
+}
+
+// ---- Command line and input ------------------------------------------------------------------------
+
+struct CommandLine {
+    Options options;
+    const Family *family = &Families[0];
+    QString expression = QString::fromLatin1(Example);
+    QString script;
+    QString variable;
+    bool fromStdin = false;
+};
+
+int badUsage(const QCommandLineParser &parser, const QString &why)
+{
+    std::cerr << "pyqtwrap: " << text(why) << '\n' << text(parser.helpText().section(QLatin1Char('\n'), 0, 0))
+              << "\n(pyqtwrap --help shows the options)\n";
+    return 2;
 }
 
 bool parseType(const QString &argument, int &type)
 {
     bool isNumber = false;
     type = argument.toInt(&isNumber);
-    if (isNumber)
-        return true;
-    type = QMetaType::type(argument.toLatin1().constData());
-    return type != QMetaType::UnknownType;
+    if (!isNumber)
+        type = QMetaType::type(argument.toLatin1().constData());
+    return type != QMetaType::UnknownType || isNumber;
 }
 
-// Parses the command line; returns -1 to go on, or the exit status.
-int parseArguments(int argc, char **argv, Options &options)
+QString familyHelp()
 {
-    const QStringList families{
-        QStringLiteral("stringlist"),   QStringLiteral("double-table"), QStringLiteral("int-table"),
-        QStringLiteral("double-matrix"), QStringLiteral("qlist-double"), QStringLiteral("qlist-int"),
-        QStringLiteral("literal")};
-    bool haveInput = false;
-    for (int i = 1; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        auto value = [&](QString &out) {
-            if (i + 1 >= argc)
-                return false;
-            out = QString::fromLocal8Bit(argv[++i]);
-            return true;
-        };
-        QString v;
-        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
-            std::cout << Usage;
-            return 0;
-        } else if (arg == QLatin1String("--json")) {
-            options.json = true;
-        } else if (arg == QLatin1String("--strict")) {
-            options.strict = true;
-        } else if (arg == QLatin1String("--type")) {
-            if (!value(v) || !parseType(v, options.type))
-                return badUsage("--type takes a type id or a Qt type name");
-        } else if (arg == QLatin1String("--as")) {
-            if (!value(options.family) || !families.contains(options.family))
-                return badUsage("--as takes one of: " + text(families.join(QStringLiteral(", "))));
-        } else if (arg == QLatin1String("-f") || arg == QLatin1String("--file")) {
-            if (!value(options.script) || haveInput)
-                return badUsage("-f takes one script, and no expression beside it");
-            haveInput = true;
-        } else if (arg == QLatin1String("--var")) {
-            if (!value(options.variable))
-                return badUsage("--var takes a variable name");
-        } else if (arg == QLatin1String("-")) {
-            if (haveInput)
-                return badUsage("only one input");
-            options.fromStdin = haveInput = true;
-        } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1 && !arg.at(1).isDigit() &&
-                   arg.at(1) != QLatin1Char('.')) {
-            return badUsage("unknown option " + text(arg));
-        } else {
-            if (haveInput)
-                return badUsage("only one input");
-            options.expression = arg;
-            haveInput = true;
-        }
+    QString help = QStringLiteral("conversion family, one of:");
+    for (const Family &family : Families)
+        help += QStringLiteral("\n %1 %2").arg(QLatin1String(family.name), -13).arg(QLatin1String(family.help));
+    return help;
+}
+
+// Fills the command line from the arguments; -1 to go on, or the exit status.
+int parseArguments(const QStringList &arguments, CommandLine &line)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(Description));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("this text"));
+    const QCommandLineOption type(QStringLiteral("type"), QStringLiteral("type id as a number (10) or a Qt type name (QStringList); default -1, inferred"), QStringLiteral("ID|NAME"));
+    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("print the variant tree, input and round trip as JSON"));
+    const QCommandLineOption as(QStringLiteral("as"), familyHelp(), QStringLiteral("FAMILY"));
+    const QCommandLineOption strict(QStringLiteral("strict"), QStringLiteral("the strict flag, for --as stringlist"));
+    const QCommandLineOption file({QStringLiteral("f"), QStringLiteral("file")}, QStringLiteral("run a Python file and take one of its variables"), QStringLiteral("SCRIPT"));
+    const QCommandLineOption var(QStringLiteral("var"), QStringLiteral("the variable --file takes"), QStringLiteral("NAME"), QStringLiteral("result"));
+    parser.addOptions({help, type, json, as, strict, file, var});
+    parser.addPositionalArgument(QStringLiteral("EXPR"), QStringLiteral("a Python expression, or - for standard input"), QStringLiteral("[EXPR | -]"));
+
+    if (!parser.parse(arguments))
+        return badUsage(parser, parser.errorText());
+    if (parser.isSet(help)) {
+        std::cout << text(parser.helpText()) << Examples;
+        return 0;
     }
-    if (!haveInput)
-        options.expression = QString::fromLatin1(Example);
+    const QStringList inputs = parser.positionalArguments();
+    if (inputs.size() + int(parser.isSet(file)) > 1)
+        return badUsage(parser, QStringLiteral("only one input: an expression, - or --file"));
+    if (parser.isSet(type) && !parseType(parser.value(type), line.options.type))
+        return badUsage(parser, QStringLiteral("--type takes a type id or a Qt type name"));
+    if (parser.isSet(as) && !(line.family = findFamily(parser.value(as))))
+        return badUsage(parser, QStringLiteral("unknown family for --as: ") + parser.value(as));
+    line.options.json = parser.isSet(json);
+    line.options.strict = parser.isSet(strict);
+    line.script = parser.value(file);
+    line.variable = parser.value(var);
+    line.fromStdin = inputs.value(0) == QLatin1String("-");
+    if (!inputs.isEmpty())
+        line.expression = inputs.first();
     return -1;
 }
 
-// The value to convert, as a new reference; null with the Python error set.
-PyObject *obtainValue(const Options &options, int &status)
+PyObject *evaluate(const QByteArray &source, const char *name, int start)
 {
     PyObject *globals = PyModule_GetDict(PyImport_AddModule("__main__"));
-    if (!options.script.isEmpty()) {
-        QFile file(options.script);
-        if (!file.open(QIODevice::ReadOnly)) {
-            std::cerr << "pyqtwrap: cannot read " << text(options.script) << '\n';
-            status = 2;
-            return nullptr;
-        }
-        const QByteArray source = file.readAll();
-        Ref code(Py_CompileString(source.constData(), options.script.toUtf8().constData(),
-                                  Py_file_input));
-        Ref result(code.get() ? PyEval_EvalCode(code.get(), globals, globals) : nullptr);
-        if (!result.get())
-            return nullptr;
-        PyObject *value = PyDict_GetItemString(globals, options.variable.toUtf8().constData());
-        if (!value) {
-            std::cerr << "pyqtwrap: " << text(options.script) << " sets no variable '"
-                      << text(options.variable) << "'\n";
-            status = 2;
-            return nullptr;
-        }
-        Py_INCREF(value);
-        return value;
+    PyRef code(Py_CompileString(source.constData(), name, start));
+    return code ? PyEval_EvalCode(code.get(), globals, globals) : nullptr;
+}
+
+// The script's variable as a new reference; null, with the reason printed or pending, on failure.
+PyObject *scriptValue(const CommandLine &line)
+{
+    QFile file(line.script);
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::cerr << "pyqtwrap: cannot read " << text(line.script) << '\n';
+        return nullptr;
     }
-    QByteArray expression = options.expression.toUtf8();
-    if (options.fromStdin) {
-        const std::string input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
-        expression = QByteArray::fromStdString(input).trimmed();
-    }
-    Ref code(Py_CompileString(expression.constData(), "<expression>", Py_eval_input));
-    return code.get() ? PyEval_EvalCode(code.get(), globals, globals) : nullptr;
+    if (!PyRef(evaluate(file.readAll(), line.script.toUtf8().constData(), Py_file_input)))
+        return nullptr;
+    PyObject *globals = PyModule_GetDict(PyImport_AddModule("__main__"));
+    PyObject *value = PyDict_GetItemString(globals, line.variable.toUtf8().constData());
+    if (!value)
+        std::cerr << "pyqtwrap: " << text(line.script) << " sets no variable '" << text(line.variable) << "'\n";
+    return PyRef::borrowed(value).release();
+}
+
+PyObject *inputValue(const CommandLine &line)
+{
+    if (!line.script.isEmpty())
+        return scriptValue(line);
+    QByteArray expression = line.expression.toUtf8();
+    if (line.fromStdin)
+        expression = QByteArray::fromStdString(std::string(std::istreambuf_iterator<char>(std::cin), {})).trimmed();
+    return evaluate(expression, "<expression>", Py_eval_input);
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    Options options;
-    const int parsed = parseArguments(argc, argv, options);
+    QCoreApplication application(argc, argv);
+    CommandLine line;
+    const int parsed = parseArguments(QCoreApplication::arguments(), line);
     if (parsed >= 0)
         return parsed;
 
     Py_InitializeEx(0);
-    int status = 0;
-    PyObject *value = obtainValue(options, status);
+    PyRef value(inputValue(line));
     if (!value) {
         if (PyErr_Occurred())
             PyErr_Print();
         return 2;
     }
-    status = options.family.isEmpty() ? showVariant(value, options) : showFamily(value, options);
-    Py_DECREF(value);
+    if (line.family != &Families[0])
+        std::cout << "Python: " << repr(value.get()) << '\n';
+    line.family->show(value.get(), line.options);
+    if (PyErr_Occurred())
+        PyErr_Print();
     std::cout.flush();
-    return status;
+    return 0;
 }

@@ -23,7 +23,7 @@ contains "json" $out '"type": "QVariantMap"'
 check "traceback" 2 "$tool" '1/0'
 contains "traceback" $err 'ZeroDivisionError: division by zero'
 check "bad option" 2 "$tool" --nonsense
-contains "bad option" $err 'usage: pyqtwrap'
+contains "bad option" $err "Usage: "
 check "type name" 0 "$tool" --type QStringList '("x", "y")'
 contains "type name" $out 'QStringList ["x", "y"]'
 check "family" 0 "$tool" --as qlist-int '(1, True, 2.0, 3)'

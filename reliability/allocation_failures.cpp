@@ -1,4 +1,4 @@
-// Every member that makes Python objects, with the interpreter's allocators failing at each
+// Reliability: every member that makes Python objects, with the interpreter's allocators failing at each
 // allocation in turn: no crash, the documented result and messages, no empty list slot, the
 // promised pending-error state, and nothing kept once the results are released.
 #include "pythontest.h"
@@ -10,87 +10,6 @@
 #include <iostream>
 
 namespace {
-
-// Wraps the interpreter's three allocator domains. Armed with k, it lets k allocations through
-// and fails the next one (and, when persistent, every one after it).
-class FailingAllocator
-{
-public:
-    static void install()
-    {
-        for (int d = 0; d < 3; ++d) {
-            PyMem_GetAllocator(domains[d], &originals[d]);
-            PyMemAllocatorEx hook{&originals[d], &hookMalloc, &hookCalloc, &hookRealloc, &hookFree};
-            PyMem_SetAllocator(domains[d], &hook);
-        }
-    }
-    static void uninstall()
-    {
-        for (int d = 0; d < 3; ++d)
-            PyMem_SetAllocator(domains[d], &originals[d]);
-    }
-    static void arm(long k, bool persistent)
-    {
-        countdown = k;
-        failAll = persistent;
-        failed = false;
-    }
-    static void disarm() { countdown = -1; }
-    static bool hasFailed() { return failed; }
-    static long live() { return liveBlocks; }
-
-private:
-    static bool shouldFail()
-    {
-        if (countdown < 0)
-            return false;
-        if (countdown > 0) {
-            --countdown;
-            return false;
-        }
-        failed = true;
-        if (!failAll)
-            countdown = -1;
-        return true;
-    }
-    static PyMemAllocatorEx *original(void *ctx) { return static_cast<PyMemAllocatorEx *>(ctx); }
-    static void *hookMalloc(void *ctx, size_t size)
-    {
-        if (shouldFail())
-            return nullptr;
-        void *p = original(ctx)->malloc(original(ctx)->ctx, size);
-        liveBlocks += p != nullptr;
-        return p;
-    }
-    static void *hookCalloc(void *ctx, size_t n, size_t size)
-    {
-        if (shouldFail())
-            return nullptr;
-        void *p = original(ctx)->calloc(original(ctx)->ctx, n, size);
-        liveBlocks += p != nullptr;
-        return p;
-    }
-    static void *hookRealloc(void *ctx, void *old, size_t size)
-    {
-        if (shouldFail())
-            return nullptr;
-        void *p = original(ctx)->realloc(original(ctx)->ctx, old, size);
-        liveBlocks += (p != nullptr) - (old != nullptr && p != nullptr);
-        return p;
-    }
-    static void hookFree(void *ctx, void *p)
-    {
-        liveBlocks -= p != nullptr;
-        original(ctx)->free(original(ctx)->ctx, p);
-    }
-
-    static constexpr PyMemAllocatorDomain domains[3] = {PYMEM_DOMAIN_RAW, PYMEM_DOMAIN_MEM, PYMEM_DOMAIN_OBJ};
-    static inline PyMemAllocatorEx originals[3];
-    static inline long countdown = -1;
-    static inline bool failAll = false;
-    static inline bool failed = false;
-    static inline long liveBlocks = 0;
-};
 
 // What a member may give back under allocation failure.
 enum Result { NewObject = 1, Null = 2, None = 4 };
@@ -132,13 +51,12 @@ protected:
         for (long k = 0; k < 100000; ++k) {
             SCOPED_TRACE(std::string(m.name) + " failing allocation " + std::to_string(k) +
                          (persistent ? " on" : ""));
-            const long liveBefore = FailingAllocator::live();
+            const long liveBefore = FailingAllocator::liveBlocks();
             FailingAllocator::arm(k, persistent);
             PyObject *result = m.call();
-            const bool hit = FailingAllocator::hasFailed();
-            FailingAllocator::disarm();
+            const bool hit = FailingAllocator::disarm();
 
-            const bool pending = errorPending();
+            const bool pending = PyErr_Occurred() != nullptr;
             if (pending) {
                 EXPECT_EQ(m.pending, MemoryErrorWithNull);
                 EXPECT_EQ(result, nullptr);
@@ -161,10 +79,10 @@ protected:
             }
             Py_XDECREF(result);
             if (kept)
-                *kept += FailingAllocator::live() - liveBefore;
+                *kept += FailingAllocator::liveBlocks() - liveBefore;
             // Whatever the interpreter manages to print when nothing can be allocated is its own.
-            const std::string printed = takeStderr();
-            for (const QString &line : QString::fromStdString(persistent ? std::string() : printed).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            const std::string output = printed();
+            for (const QString &line : QString::fromStdString(persistent ? std::string() : output).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
                 EXPECT_TRUE(allowed.match(line).hasMatch()) << line.toStdString();
             if (!hit)
                 break;
@@ -265,18 +183,18 @@ TEST_F(AllocationFailureTest, ConversionsFromPythonThatAllocateOnTheWay)
          "class Floaty:\n"
          "    def __float__(self): return float(10**6 + len(floaty))\n"
          "floaty = [Floaty(), Floaty()]\n");
-    PyRef mapping = eval("mapping"), nested = eval("nested"), range = eval("range(10**6, 10**6 + 3)"), floaty = eval("floaty");
-    const Py_ssize_t refs[] = {Py_REFCNT(mapping.get()), Py_REFCNT(nested.get()), Py_REFCNT(range.get()), Py_REFCNT(floaty.get())};
+    PyObject *mapping = in("mapping"), *nested = in("nested"), *range = in("range(10**6, 10**6 + 3)"), *floaty = in("floaty");
+    const Py_ssize_t refs[] = {Py_REFCNT(mapping), Py_REFCNT(nested), Py_REFCNT(range), Py_REFCNT(floaty)};
     auto none = [] { Py_RETURN_NONE; };
     const Member members[] = {
-        {"PyObject2QVariant(dict)", [&] { TPyQtWrapping::PyObject2QVariant(nested.get(), -1); return none(); }, None, NothingPending, "none"},
-        {"PyObject2QStringList(range)", [&] { TPyQtWrapping::PyObject2QStringList(range.get()); return none(); }, None, NothingPending, "none"},
-        {"PyObject2QListInt(range)", [&] { TPyQtWrapping::PyObject2QListInt(range.get()); return none(); }, None, NothingPending,
+        {"PyObject2QVariant(dict)", [&] { TPyQtWrapping::PyObject2QVariant(nested, -1); return none(); }, None, NothingPending, "none"},
+        {"PyObject2QStringList(range)", [&] { TPyQtWrapping::PyObject2QStringList(range); return none(); }, None, NothingPending, "none"},
+        {"PyObject2QListInt(range)", [&] { TPyQtWrapping::PyObject2QListInt(range); return none(); }, None, NothingPending,
          "PyObject2int: Error trying to convert null to an integer!"},
-        {"PyObject2QListDouble(range)", [&] { TPyQtWrapping::PyObject2QListDouble(range.get()); return none(); }, None, NothingPending, "none"},
-        {"PyObject2DoubleTable(floaty)", [&] { unsigned long long n = 0; delete[] TPyQtWrapping::PyObject2DoubleTable(floaty.get(), n); return none(); },
+        {"PyObject2QListDouble(range)", [&] { TPyQtWrapping::PyObject2QListDouble(range); return none(); }, None, NothingPending, "none"},
+        {"PyObject2DoubleTable(floaty)", [&] { unsigned long long n = 0; delete[] TPyQtWrapping::PyObject2DoubleTable(floaty, n); return none(); },
          None, NothingPending, "none"},
-        {"PyObject2QStringTable(floaty)", [&] { delete[] TPyQtWrapping::PyObject2QStringTable(floaty.get()); return none(); }, None, NothingPending, "none"},
+        {"PyObject2QStringTable(floaty)", [&] { delete[] TPyQtWrapping::PyObject2QStringTable(floaty); return none(); }, None, NothingPending, "none"},
     };
     for (const Member &m : members)
         check(m);
@@ -284,17 +202,16 @@ TEST_F(AllocationFailureTest, ConversionsFromPythonThatAllocateOnTheWay)
     // A mapping subclass lists its items through a call that may fail; that error stays pending.
     for (long k = 0; k < 1000; ++k) {
         FailingAllocator::arm(k, false);
-        const QVariant v = TPyQtWrapping::PyObject2QVariant(mapping.get(), 8);
-        const bool hit = FailingAllocator::hasFailed();
-        FailingAllocator::disarm();
-        if (errorPending()) {
+        const QVariant v = TPyQtWrapping::PyObject2QVariant(mapping, 8);
+        const bool hit = FailingAllocator::disarm();
+        if (PyErr_Occurred()) {
             EXPECT_FALSE(v.isValid());
             PyErr_Clear();
         }
         if (!hit)
             break;
     }
-    takeStderr();
-    const Py_ssize_t after[] = {Py_REFCNT(mapping.get()), Py_REFCNT(nested.get()), Py_REFCNT(range.get()), Py_REFCNT(floaty.get())};
+    printed();
+    const Py_ssize_t after[] = {Py_REFCNT(mapping), Py_REFCNT(nested), Py_REFCNT(range), Py_REFCNT(floaty)};
     EXPECT_EQ(std::vector<Py_ssize_t>(std::begin(after), std::end(after)), std::vector<Py_ssize_t>(std::begin(refs), std::end(refs)));
 }

@@ -11,6 +11,100 @@
 
 namespace {
 
+// Fails the interpreter's allocations on demand: armed with k, it lets k allocations through and
+// fails the next one, or, persistent, every one from then on.
+class FailingAllocator
+{
+public:
+    static void install();
+    static void uninstall();
+    static void arm(long k, bool persistent = false);
+    // Disarms; whether an allocation failed since arm().
+    static bool disarm();
+    static long liveBlocks();
+};
+
+
+constexpr PyMemAllocatorDomain Domains[3] = {PYMEM_DOMAIN_RAW, PYMEM_DOMAIN_MEM, PYMEM_DOMAIN_OBJ};
+PyMemAllocatorEx originals[3];
+long countdown = -1;
+bool persistentFailure = false;
+bool failed = false;
+long live = 0;
+
+bool shouldFail()
+{
+    if (countdown < 0)
+        return false;
+    if (countdown > 0) {
+        --countdown;
+        return false;
+    }
+    failed = true;
+    if (!persistentFailure)
+        countdown = -1;
+    return true;
+}
+
+PyMemAllocatorEx *original(void *ctx) { return static_cast<PyMemAllocatorEx *>(ctx); }
+
+void *failingMalloc(void *ctx, size_t size)
+{
+    void *p = shouldFail() ? nullptr : original(ctx)->malloc(original(ctx)->ctx, size);
+    live += p != nullptr;
+    return p;
+}
+
+void *failingCalloc(void *ctx, size_t n, size_t size)
+{
+    void *p = shouldFail() ? nullptr : original(ctx)->calloc(original(ctx)->ctx, n, size);
+    live += p != nullptr;
+    return p;
+}
+
+void *failingRealloc(void *ctx, void *old, size_t size)
+{
+    void *p = shouldFail() ? nullptr : original(ctx)->realloc(original(ctx)->ctx, old, size);
+    live += (p != nullptr) - (old != nullptr && p != nullptr);
+    return p;
+}
+
+void failingFree(void *ctx, void *p)
+{
+    live -= p != nullptr;
+    original(ctx)->free(original(ctx)->ctx, p);
+}
+
+void FailingAllocator::install()
+{
+    for (int d = 0; d < 3; ++d) {
+        PyMem_GetAllocator(Domains[d], &originals[d]);
+        PyMemAllocatorEx hook{&originals[d], &failingMalloc, &failingCalloc, &failingRealloc, &failingFree};
+        PyMem_SetAllocator(Domains[d], &hook);
+    }
+}
+
+void FailingAllocator::uninstall()
+{
+    for (int d = 0; d < 3; ++d)
+        PyMem_SetAllocator(Domains[d], &originals[d]);
+}
+
+void FailingAllocator::arm(long k, bool persistent)
+{
+    countdown = k;
+    persistentFailure = persistent;
+    failed = false;
+}
+
+bool FailingAllocator::disarm()
+{
+    countdown = -1;
+    return failed;
+}
+
+long FailingAllocator::liveBlocks() { return live; }
+
 // What a member may give back under allocation failure.
 enum Result { NewObject = 1, Null = 2, None = 4 };
 enum PendingRule { NothingPending, MemoryErrorWithNull };

@@ -1,24 +1,27 @@
 #include "pythontest.h"
 
 namespace {
-
 PyObject *mainDict() { return PyModule_GetDict(PyImport_AddModule("__main__")); }
-
-class InterpreterEnvironment : public ::testing::Environment
-{
-public:
-    void SetUp() override { Py_InitializeEx(0); }
-    // The interpreter stays up until the process exits: finalising would only add noise.
-};
-
-const auto *const interpreter = ::testing::AddGlobalTestEnvironment(new InterpreterEnvironment);
-
 } // namespace
 
 void PythonTest::SetUp()
 {
-    exec("import io, sys\n_captured_stderr = io.StringIO()\nsys.stderr = _captured_stderr\n");
-    m_stderr = PyRef::borrowed(PyDict_GetItemString(mainDict(), "_captured_stderr"));
+    if (!Py_IsInitialized())
+        Py_InitializeEx(0); // for the whole run: finalising would only add noise
+    exec("import io, sys\nsys.stderr = io.StringIO()\n"
+         "def _printed():\n    text = sys.stderr.getvalue()\n    sys.stderr.seek(0)\n    sys.stderr.truncate()\n"
+         "    return text\n"
+         // Inputs the tests share: subclasses of the built-in types, and hostile objects.
+         "class I(int): pass\nclass F(float): pass\nclass S(str): pass\nclass B(bytes): pass\nclass D(dict): pass\n"
+         "class Floaty: __float__ = lambda s: 4.5\nclass Inty: __index__ = lambda s: 7\n"
+         "class NoLen: __getitem__ = lambda s, i: i\n"
+         "class BadLen: __len__ = lambda s: [][0]; __getitem__ = lambda s, i: 'x'\n"
+         "class BadItems(dict): items = lambda s: [(1,), 5, ('k', 2), ('j',)]\n"
+         "class Raising: __len__ = lambda s: 3; __getitem__ = lambda s, i: ('v0', 0, 2.5)[i] if i != 1 else [][0]\n"
+         "class Shrinker:\n" // cuts the list it is given down to one item when it is converted
+         "    def __init__(s, target): s.target = target\n"
+         "    def __float__(s): del s.target[1:]; return 1.0\n"
+         "    def __index__(s): del s.target[1:]; return 1\n");
 }
 
 void PythonTest::TearDown()
@@ -28,19 +31,11 @@ void PythonTest::TearDown()
         PyErr_Print();
     }
     EXPECT_EQ(printed(), "") << "output on sys.stderr that the test did not expect";
-    for (const Watched &w : m_watched)
-        EXPECT_EQ(Py_REFCNT(w.object.get()), w.count) << "reference count of " << reprOf(PyObject_Repr(w.object.get()));
+    for (const PyRef &watched : m_watched)
+        EXPECT_EQ(Py_REFCNT(watched.get()), 2) << "reference count of " << ascii(watched.get());
     m_watched.clear();
     m_held.clear();
     exec("sys.stderr = sys.__stderr__\n");
-    m_stderr = PyRef();
-}
-
-// Only objects that one reference holds: nothing but the conversions may change their counts.
-void PythonTest::watch(PyObject *object)
-{
-    if (Py_REFCNT(object) == 1)
-        m_watched.push_back({PyRef::borrowed(object), 2});
 }
 
 PyObject *PythonTest::in(const std::string &expression)
@@ -51,11 +46,15 @@ PyObject *PythonTest::in(const std::string &expression)
         ADD_FAILURE() << "Python raised evaluating " << expression;
         return Py_None; // a borrowed stand-in, so that no test meets a null it did not ask for
     }
-    const size_t first = m_watched.size();
-    watch(value.get());
-    if (first < m_watched.size() && (PyList_CheckExact(value.get()) || PyTuple_CheckExact(value.get()))) {
-        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(value.get()); ++i)
-            watch(PySequence_Fast_ITEMS(value.get())[i]);
+    // Only objects that one reference holds, the test's: nothing but a conversion may change their
+    // counts. The items of such a list or tuple too, where the container alone holds them.
+    std::vector<PyObject *> objects{value.get()};
+    if (Py_REFCNT(value.get()) == 1 && (PyList_CheckExact(value.get()) || PyTuple_CheckExact(value.get())))
+        objects.insert(objects.end(), PySequence_Fast_ITEMS(value.get()),
+                       PySequence_Fast_ITEMS(value.get()) + PySequence_Fast_GET_SIZE(value.get()));
+    for (PyObject *object : objects) {
+        if (Py_REFCNT(object) == 1)
+            m_watched.push_back(PyRef::borrowed(object));
     }
     return hold(value.release());
 }
@@ -75,27 +74,20 @@ PyObject *PythonTest::hold(PyObject *result)
     return result;
 }
 
-std::string PythonTest::reprOf(PyObject *result)
+std::string PythonTest::ascii(PyObject *object)
 {
-    const PyRef owned(result);
-    PyRef text(result ? PyObject_Repr(result) : nullptr);
+    PyRef text(object ? PyObject_ASCII(object) : nullptr);
     const char *utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
     if (!utf8)
         PyErr_Clear();
-    return result ? (utf8 ? utf8 : "<repr failed>") : "<null>";
+    return object ? (utf8 ? utf8 : "<repr failed>") : "<null>";
 }
 
 std::string PythonTest::printed()
 {
-    PyRef text(m_stderr ? PyObject_CallMethod(m_stderr.get(), "getvalue", nullptr) : nullptr);
-    if (m_stderr) {
-        PyRef(PyObject_CallMethod(m_stderr.get(), "seek", "i", 0));
-        PyRef(PyObject_CallMethod(m_stderr.get(), "truncate", nullptr));
-    }
+    PyRef text(PyRun_String("_printed()", Py_eval_input, mainDict(), mainDict()));
     const char *utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
-    if (!utf8)
-        PyErr_Clear();
-    return utf8 ? utf8 : "";
+    return utf8 ? utf8 : "<stderr lost>";
 }
 
 bool PythonTest::numpyAvailable()
@@ -107,89 +99,3 @@ bool PythonTest::numpyAvailable()
     }();
     return available;
 }
-
-// ---- FailingAllocator ------------------------------------------------------------------------------
-
-namespace {
-
-constexpr PyMemAllocatorDomain Domains[3] = {PYMEM_DOMAIN_RAW, PYMEM_DOMAIN_MEM, PYMEM_DOMAIN_OBJ};
-PyMemAllocatorEx originals[3];
-long countdown = -1;
-bool persistentFailure = false;
-bool failed = false;
-long live = 0;
-
-bool shouldFail()
-{
-    if (countdown < 0)
-        return false;
-    if (countdown > 0) {
-        --countdown;
-        return false;
-    }
-    failed = true;
-    if (!persistentFailure)
-        countdown = -1;
-    return true;
-}
-
-PyMemAllocatorEx *original(void *ctx) { return static_cast<PyMemAllocatorEx *>(ctx); }
-
-void *failingMalloc(void *ctx, size_t size)
-{
-    void *p = shouldFail() ? nullptr : original(ctx)->malloc(original(ctx)->ctx, size);
-    live += p != nullptr;
-    return p;
-}
-
-void *failingCalloc(void *ctx, size_t n, size_t size)
-{
-    void *p = shouldFail() ? nullptr : original(ctx)->calloc(original(ctx)->ctx, n, size);
-    live += p != nullptr;
-    return p;
-}
-
-void *failingRealloc(void *ctx, void *old, size_t size)
-{
-    void *p = shouldFail() ? nullptr : original(ctx)->realloc(original(ctx)->ctx, old, size);
-    live += (p != nullptr) - (old != nullptr && p != nullptr);
-    return p;
-}
-
-void failingFree(void *ctx, void *p)
-{
-    live -= p != nullptr;
-    original(ctx)->free(original(ctx)->ctx, p);
-}
-
-} // namespace
-
-void FailingAllocator::install()
-{
-    for (int d = 0; d < 3; ++d) {
-        PyMem_GetAllocator(Domains[d], &originals[d]);
-        PyMemAllocatorEx hook{&originals[d], &failingMalloc, &failingCalloc, &failingRealloc, &failingFree};
-        PyMem_SetAllocator(Domains[d], &hook);
-    }
-}
-
-void FailingAllocator::uninstall()
-{
-    for (int d = 0; d < 3; ++d)
-        PyMem_SetAllocator(Domains[d], &originals[d]);
-}
-
-void FailingAllocator::arm(long k, bool persistent)
-{
-    countdown = k;
-    persistentFailure = persistent;
-    failed = false;
-}
-
-bool FailingAllocator::disarm()
-{
-    countdown = -1;
-    return failed;
-}
-
-long FailingAllocator::liveBlocks() { return live; }

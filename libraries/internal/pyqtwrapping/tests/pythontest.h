@@ -14,6 +14,8 @@
 using PyQtWrappingPrivate::PyRef;
 using W = TPyQtWrapping;
 
+inline void PrintTo(const QString &text, std::ostream *out) { *out << text.toStdString(); }
+
 class PythonTest : public ::testing::Test
 {
 protected:
@@ -25,39 +27,31 @@ protected:
     void exec(const std::string &code);
     // A result (a new reference, or null) held until the end of the test.
     PyObject *hold(PyObject *result);
-    // The repr of a new reference, which it releases; "<null>" for null.
-    static std::string reprOf(PyObject *result);
+    // Python's ascii() of an object, "<null>" for null; reprOf releases the new reference it is given.
+    static std::string ascii(PyObject *object);
+    static std::string reprOf(PyObject *result) { return ascii(PyRef(result).get()); }
     // What was printed to sys.stderr since the last call.
     std::string printed();
     static std::string typeError(const std::string &message) { return "TypeError: " + message + "\n"; }
     static bool numpyAvailable();
 
+    // A table of cases: an input and the text its conversion is expected to give.
+    template <typename Input = const char *>
+    using Cases = std::vector<std::pair<Input, std::string>>;
+    template <typename Input, typename Convert>
+    static void expectEach(const Cases<Input> &cases, Convert convert)
+    {
+        for (const auto &c : cases)
+            EXPECT_EQ(convert(c.first), c.second) << "for " << ::testing::PrintToString(c.first);
+    }
+
 private:
-    struct Watched {
-        PyRef object;
-        Py_ssize_t count;
-    };
-    void watch(PyObject *object);
-    PyRef m_stderr;
     std::vector<PyRef> m_held;
-    std::vector<Watched> m_watched;
+    std::vector<PyRef> m_watched;
 };
 
 #define REQUIRE_NUMPY()                                                                  \
     if (!numpyAvailable())                                                               \
     GTEST_SKIP() << "NumPy cannot be imported by this interpreter"
-
-// Fails the interpreter's allocations on demand: armed with k, it lets k allocations through and
-// fails the next one, or, persistent, every one from then on.
-class FailingAllocator
-{
-public:
-    static void install();
-    static void uninstall();
-    static void arm(long k, bool persistent = false);
-    // Disarms; whether an allocation failed since arm().
-    static bool disarm();
-    static long liveBlocks();
-};
 
 #endif // PYTHONTEST_H

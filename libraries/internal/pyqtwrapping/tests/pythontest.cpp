@@ -21,7 +21,8 @@ void PythonTest::SetUp()
          "class Shrinker:\n" // cuts the list it is given down to one item when it is converted
          "    def __init__(s, target): s.target = target\n"
          "    def __float__(s): del s.target[1:]; return 1.0\n"
-         "    def __index__(s): del s.target[1:]; return 1\n");
+         "    def __index__(s): del s.target[1:]; return 1\n"
+         "def shrinking(*items):\n    items = [None, *items]\n    items[0] = Shrinker(items)\n    return items\n");
 }
 
 void PythonTest::TearDown()

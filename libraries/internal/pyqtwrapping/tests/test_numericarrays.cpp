@@ -5,7 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <vector>
+#include <QVector>
 
 using NumericArraysTest = PythonTest;
 
@@ -19,7 +19,13 @@ std::string show(T *values, long long n, bool owned = true)
     std::string out;
     char text[32];
     for (long long i = 0; values && i < n; ++i) {
-        std::snprintf(text, sizeof text, "%s%.17g", i ? "," : "", double(values[i]));
+        const double value = values[i];
+        unsigned long long bits; // a NaN with its payload
+        std::memcpy(&bits, &value, sizeof bits);
+        if (value == value)
+            std::snprintf(text, sizeof text, "%s%.17g", i ? "," : "", value);
+        else
+            std::snprintf(text, sizeof text, "%snan:%llx", i ? "," : "", bits);
         out += text;
     }
     return values ? "[" + out + "]" : "null";
@@ -28,8 +34,7 @@ std::string show(T *values, long long n, bool owned = true)
 template <typename T>
 std::string show(const QList<T> &list, bool ok = true)
 {
-    std::vector<T> values(list.begin(), list.end());
-    values.reserve(1); // never a null pointer, which would show as "null"
+    QVector<T> values = list.toVector();
     return show(values.data(), values.size(), false) + (ok ? "" : "?");
 }
 
@@ -77,11 +82,10 @@ TEST_F(NumericArraysTest, SequencesToTablesAndNumberLists)
                printed();
     });
     // An element that shrinks the list refuses the rest: a gone index is never read.
-    exec("shrinking = [None, 2, 3]\nshrinking[0] = Shrinker(shrinking)\n");
-    EXPECT_EQ(show(W::PyObject2IntTable(in("shrinking")), 3), "null");
-    exec("shrinking = [None, 2.0]\nshrinking[0] = Shrinker(shrinking)\n");
+    // An element that shrinks the list refuses the rest: a gone index is never read.
     unsigned long long count = 0;
-    EXPECT_EQ(show(W::PyObject2DoubleTable(in("shrinking"), count), 2), "null");
+    EXPECT_EQ(show(W::PyObject2IntTable(in("shrinking(2, 3)")), 3) + show(W::PyObject2DoubleTable(in("shrinking(2.0)"), count), 2),
+              "nullnull");
     EXPECT_EQ(W::PyObject2DoubleTable(nullptr, count), nullptr);
     EXPECT_EQ(count, 0u);
     bool ok = true;
@@ -182,8 +186,7 @@ TEST_F(NumericArraysTest, FailedSlotsHoldNoneAndAreReported)
 TEST_F(NumericArraysTest, NumpyArraysToDoubleTables)
 {
     REQUIRE_NUMPY();
-    exec("import numpy as np\n"
-         "payloads = np.array([0x7ff8000000001234, 0x8000000000000000], dtype=np.uint64).view(np.float64)\n");
+    exec("import numpy as np\n");
     // The table (numPyArray2DoubleTable and PyObject2DoubleTable agree), its count and what was reported.
     const std::string boolType = typeError("Unknown type 0 of NumPy array"), int16Type = typeError("Unknown type 3 of NumPy array");
     expectEach(Cases<>{
@@ -197,6 +200,7 @@ TEST_F(NumericArraysTest, NumpyArraysToDoubleTables)
         {"np.array([1.5, -2.25], dtype='>f8')", "[1.5,-2.25] 2 "}, {"np.array([1, -7], dtype='>i4')", "[1,-7] 2 "},
         {"np.array([2**33], dtype='>u8')[::-1]", "[8589934592] 1 "}, {"np.array([0.5], dtype='>f4')", "[0.5] 1 "},
         {"np.zeros(2, dtype=bool)", "[0,0] 2 " + boolType}, {"np.array([1, 2], dtype=np.int16)", "[0,0] 2 " + int16Type},
+        {"np.array([0x7ff8000000001234, 1 << 63], dtype=np.uint64).view(np.float64)", "[nan:7ff8000000001234,-0] 2 "},
         {"np.zeros((1, 3))", "null 0 "}, {"np.array(1.0)", "null 0 "}, {"np.array([])", "null 0 "},
     }, [&](const char *e) {
         PyObject *array = in(e);
@@ -209,10 +213,6 @@ TEST_F(NumericArraysTest, NumpyArraysToDoubleTables)
         return table;
     });
     unsigned long long count = 99;
-    std::unique_ptr<double[]> bits(W::PyObject2DoubleTable(in("payloads"), count));
-    const unsigned long long expectedBits[] = {0x7ff8000000001234ULL, 0x8000000000000000ULL};
-    ASSERT_TRUE(bits && count == 2);
-    EXPECT_EQ(std::memcmp(bits.get(), expectedBits, sizeof expectedBits), 0);
     for (const char *notArray : {"[1.0]", "np.float64(1.0)", "np.arange(3.0).view(type('Sub', (np.ndarray,), {}))"})
         EXPECT_FALSE(W::isNumpyArray(in(notArray))) << notArray;
     EXPECT_EQ(W::PyObject2DoubleTable(in("np.arange(3.0).view(type('Sub', (np.ndarray,), {}))"), count), nullptr);

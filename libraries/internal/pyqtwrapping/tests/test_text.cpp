@@ -50,12 +50,7 @@ TEST_F(TextTest, PythonToQString)
 
 TEST_F(TextTest, QStringToStrKeepsEveryCodeUnit)
 {
-    auto times = [](const std::string &piece, int n) {
-        std::string out;
-        for (int i = 0; i < n; ++i)
-            out += piece;
-        return out;
-    };
+    auto times = [](const char *piece, int n) { return QString::fromLatin1(piece).repeated(n).toStdString(); };
     expectEach(Cases<QString>{
         {units({0x7F, 0x80}), "'\\x7f\\x80'"}, {QString(70, QChar(0xFF)), "'" + times("\\xff", 70) + "'"},
         {units({0xFF, 0x100}), "'\\xff\\u0100'"}, {QString(63, QLatin1Char('a')) + QChar(0x100), "'" + times("a", 63) + "\\u0100'"},
@@ -79,7 +74,6 @@ TEST_F(TextTest, QStringToStrKeepsEveryCodeUnit)
 
 TEST_F(TextTest, LiteralCodec)
 {
-    const QString u100 = QString(QChar(0x100));
     const std::string bad = "TypeError: pythonStringToQString: Error with character ";
     expectEach(Cases<QString>{{QStringLiteral("C:\\temp\\new"), "\"C:\\\\temp\\\\new\""},
                               {QStringLiteral("say \"hi\""), "\"say \"hi\"\""}, {QString(), "\"\""},
@@ -126,16 +120,14 @@ TEST_F(TextTest, SequencesToStringLists)
         return out;
     });
     bool ok = true;
-    EXPECT_TRUE(W::PyObject2QStringList(nullptr, false, &ok).isEmpty());
-    EXPECT_FALSE(ok);
+    EXPECT_TRUE(W::PyObject2QStringList(nullptr, false, &ok).isEmpty() && !ok);
 }
 
 TEST_F(TextTest, StringTablesAndListsBothWays)
 {
-    exec("shrinking = [None, 2.0, b'x']\nshrinking[0] = Shrinker(shrinking)\n");
     expectEach(Cases<>{{"[b'x', 2.5, 1, True, 's', None, 0.1, 123456789, 1e10, 1e39, -0.0]",
                         "[x,2.5,1,1,<null>,<null>,0.1,1.23457e+08,1e+10,inf,0]"},
-                       {"shrinking", "[1,<null>,<null>]"}, {"[]", "null"}, {"(b'x',)", "null"}, {"None", "null"}},
+                       {"shrinking(2.0, b'x')", "[1,<null>,<null>]"}, {"[]", "null"}, {"(b'x',)", "null"}, {"None", "null"}},
                [&](const char *e) {
                    PyObject *o = in(e);
                    const int n = PyList_Check(o) ? int(PyList_GET_SIZE(o)) : 0;

@@ -3,7 +3,7 @@
 # against it twice: through the CMake package and through the pkg-config file.
 set -euo pipefail
 build=$1
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cmake --install "$build" --prefix "$work/prefix" > "$work/install.log"

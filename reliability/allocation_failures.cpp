@@ -309,3 +309,26 @@ TEST_F(AllocationFailureTest, ConversionsFromPythonThatAllocateOnTheWay)
     const Py_ssize_t after[] = {Py_REFCNT(mapping), Py_REFCNT(nested), Py_REFCNT(range), Py_REFCNT(floaty)};
     EXPECT_EQ(std::vector<Py_ssize_t>(std::begin(after), std::end(after)), std::vector<Py_ssize_t>(std::begin(refs), std::end(refs)));
 }
+
+// A slot whose element cannot be made holds its own reference to None, reported, and the list
+// still comes back.
+TEST_F(AllocationFailureTest, FailedSlotsHoldNone)
+{
+    auto sweep = [this] {
+        std::string lists;
+        for (long k = 0; k < 8; ++k) {
+            FailingAllocator::arm(k);
+            PyObject *list = TPyQtWrapping::QListInt2PyObject({100000, 200000, 300000});
+            m_points += FailingAllocator::disarm();
+            lists += reprOf(list);
+        }
+        return lists;
+    };
+    sweep(); // the first reports fill the interpreter's caches
+    const Py_ssize_t noneCount = Py_REFCNT(Py_None);
+    const std::string lists = sweep();
+    for (const char *slot : {"[None, 200000, 300000]", "[100000, None, 300000]", "[100000, 200000, None]"})
+        EXPECT_NE(lists.find(slot), std::string::npos) << lists;
+    EXPECT_EQ(Py_REFCNT(Py_None), noneCount);
+    EXPECT_NE(printed().find("QList<int> to Python list: invalid value '200000' at index 1\n"), std::string::npos);
+}

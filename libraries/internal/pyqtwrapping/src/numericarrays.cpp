@@ -135,7 +135,7 @@ double **TPyQtWrapping::PyObject2DoubleMatrix(PyObject *pyObject, int &rows, int
     if (!pyObject || !PyList_Check(pyObject))
         return nullptr;
     rows = count32(PyList_GET_SIZE(pyObject));
-    Py_ssize_t width = 0;
+    Py_ssize_t width; // set by the shape check
     if (rows < 1 || !isMatrixShape(pyObject, rows, width))
         return nullptr;
     columns = count32(width);

@@ -8,7 +8,7 @@ namespace {
 template <typename T>
 T integerOr(PyObject *o, bool strict, bool *ok, T outOfRange, T refusal)
 {
-    T value = 0;
+    T value{};
     const bool accepted = o && readInteger(o, strict, outOfRange, value);
     setOk(ok, accepted);
     return accepted ? value : refusal;

@@ -14,17 +14,17 @@ bool isByteOrderMark(char32_t unit) { return unit == 0xFEFF || unit == 0xFFFE; }
 bool isHighSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool isLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
-// The length up to the first zero unit of a run of units that is followed by a zero unit, as the
-// interpreter keeps every str's and bytes' storage.
+// The length up to the first zero unit. The interpreter ends every str's and bytes' storage with a
+// zero unit, so the search never runs past it.
 template <typename Unit>
-int lengthToNul(const Unit *units, Py_ssize_t length)
+int lengthToNul(const Unit *units)
 {
     if (sizeof(Unit) == 1)
         return int(std::strlen(reinterpret_cast<const char *>(units)));
-    Py_ssize_t n = 0;
-    while (n < length && units[n] != 0)
-        ++n;
-    return int(n);
+    const Unit *end = units;
+    while (*end != 0)
+        ++end;
+    return int(end - units);
 }
 
 // UTF-16 code units as QString::fromUtf16 reads them: a leading U+FEFF or U+FFFE goes through
@@ -59,20 +59,19 @@ QString strToQString(PyObject *str)
 {
     if (!strStorageReady(str))
         return QString(); // the MemoryError stays pending
-    const Py_ssize_t length = PyUnicode_GET_LENGTH(str);
     const void *data = PyUnicode_DATA(str);
     switch (PyUnicode_KIND(str)) {
     case PyUnicode_1BYTE_KIND: {
         const auto *chars = static_cast<const char *>(data);
-        return QString::fromLatin1(chars, lengthToNul(chars, length));
+        return QString::fromLatin1(chars, lengthToNul(chars));
     }
     case PyUnicode_2BYTE_KIND: {
         const auto *units = static_cast<const char16_t *>(data);
-        return fromUtf16Units(units, lengthToNul(units, length));
+        return fromUtf16Units(units, lengthToNul(units));
     }
     default: {
         const auto *points = static_cast<const Py_UCS4 *>(data);
-        return fromCodePoints(points, lengthToNul(points, length));
+        return fromCodePoints(points, lengthToNul(points));
     }
     }
 }
@@ -125,7 +124,7 @@ QString TPyQtWrapping::PyObject2QString(PyObject *pyObject)
         return strToQString(pyObject);
     if (PyBytes_Check(pyObject)) {
         const char *bytes = PyBytes_AS_STRING(pyObject);
-        return QString::fromUtf8(bytes, lengthToNul(bytes, PyBytes_GET_SIZE(pyObject)));
+        return QString::fromUtf8(bytes, lengthToNul(bytes));
     }
     return QString();
 }
@@ -171,7 +170,6 @@ QString TPyQtWrapping::pythonStringToQString(const QString &text)
 
     const QStringList parts = text.split(escape, Qt::KeepEmptyParts);
     QString result;
-    result.reserve(parts.size() - 1);
     for (int i = 1; i < parts.size(); ++i) {
         bool parsed = false;
         const int value = parts.at(i).toInt(&parsed, 16);

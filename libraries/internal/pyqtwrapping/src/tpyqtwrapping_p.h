@@ -7,7 +7,6 @@
 #include "pythoncompat_p.h"
 #include "tpyqtwrapping.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -213,7 +212,7 @@ QList<T> convertItems(PyObject *sequence, Convert &&convert)
 {
     QList<T> result;
     const int n = sequenceCount(sequence);
-    result.reserve(std::max(n, 0));
+    result.reserve(n); // a negative count reserves nothing
     forEachItem(sequence, n, [&](PyObject *item) { result.append(convert(item)); });
     return result;
 }

@@ -9,8 +9,7 @@ void PythonTest::SetUp()
     if (!Py_IsInitialized())
         Py_InitializeEx(0); // for the whole run: finalising would only add noise
     exec("import io, sys\nsys.stderr = io.StringIO()\n"
-         "def _printed():\n    text = sys.stderr.getvalue()\n    sys.stderr.seek(0)\n    sys.stderr.truncate()\n"
-         "    return text\n"
+         "def _printed(): text = sys.stderr.getvalue(); sys.stderr.seek(0); sys.stderr.truncate(); return text\n"
          // Inputs the tests share: subclasses of the built-in types, and hostile objects.
          "class I(int): pass\nclass F(float): pass\nclass S(str): pass\nclass B(bytes): pass\nclass D(dict): pass\n"
          "class Floaty: __float__ = lambda s: 4.5\nclass Inty: __index__ = lambda s: 7\n"
@@ -39,40 +38,30 @@ void PythonTest::TearDown()
     exec("sys.stderr = sys.__stderr__\n");
 }
 
-PyObject *PythonTest::in(const std::string &expression)
+PyObject *PythonTest::run(const std::string &code, int start)
 {
-    PyRef value(PyRun_String(expression.c_str(), Py_eval_input, mainDict(), mainDict()));
-    if (!value) {
-        PyErr_Print();
-        ADD_FAILURE() << "Python raised evaluating " << expression;
-        return Py_None; // a borrowed stand-in, so that no test meets a null it did not ask for
-    }
-    // Only objects that one reference holds, the test's: nothing but a conversion may change their
-    // counts. The items of such a list or tuple too, where the container alone holds them.
-    std::vector<PyObject *> objects{value.get()};
-    if (Py_REFCNT(value.get()) == 1 && (PyList_CheckExact(value.get()) || PyTuple_CheckExact(value.get())))
-        objects.insert(objects.end(), PySequence_Fast_ITEMS(value.get()),
-                       PySequence_Fast_ITEMS(value.get()) + PySequence_Fast_GET_SIZE(value.get()));
-    for (PyObject *object : objects) {
-        if (Py_REFCNT(object) == 1)
-            m_watched.push_back(PyRef::borrowed(object));
-    }
-    return hold(value.release());
-}
-
-void PythonTest::exec(const std::string &code)
-{
-    PyRef result(PyRun_String(code.c_str(), Py_file_input, mainDict(), mainDict()));
+    PyObject *result = PyRun_String(code.c_str(), start, mainDict(), mainDict());
     if (!result) {
         PyErr_Print();
         ADD_FAILURE() << "Python raised running " << code;
     }
+    return result;
 }
 
-PyObject *PythonTest::hold(PyObject *result)
+PyObject *PythonTest::in(const std::string &expression)
 {
-    m_held.emplace_back(result);
-    return result;
+    PyObject *value = hold(run(expression, Py_eval_input));
+    if (!value)
+        return Py_None; // a borrowed stand-in, so that no test meets a null it did not ask for
+    // Objects that the test alone holds, so that nothing but a conversion may change their counts:
+    // the value, and the items of such a list or tuple that it alone holds.
+    const bool sole = Py_REFCNT(value) == 1, sequence = PyList_CheckExact(value) || PyTuple_CheckExact(value);
+    for (Py_ssize_t i = -1; sole && i < (sequence ? PySequence_Fast_GET_SIZE(value) : 0); ++i) {
+        PyObject *object = i < 0 ? value : PySequence_Fast_ITEMS(value)[i];
+        if (Py_REFCNT(object) == 1)
+            m_watched.push_back(PyRef::borrowed(object));
+    }
+    return value;
 }
 
 std::string PythonTest::ascii(PyObject *object)
@@ -86,17 +75,13 @@ std::string PythonTest::ascii(PyObject *object)
 
 std::string PythonTest::printed()
 {
-    PyRef text(PyRun_String("_printed()", Py_eval_input, mainDict(), mainDict()));
+    PyRef text(run("_printed()", Py_eval_input));
     const char *utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
     return utf8 ? utf8 : "<stderr lost>";
 }
 
 bool PythonTest::numpyAvailable()
 {
-    static const bool available = [] {
-        PyRef numpy(PyImport_ImportModule("numpy"));
-        PyErr_Clear();
-        return bool(numpy);
-    }();
+    static const bool available = PyRef(PyImport_ImportModule("numpy")) || (PyErr_Clear(), false);
     return available;
 }

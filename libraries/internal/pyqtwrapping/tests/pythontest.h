@@ -24,9 +24,9 @@ protected:
 
     // The value of an expression evaluated in __main__, held until the end of the test.
     PyObject *in(const std::string &expression);
-    void exec(const std::string &code);
+    void exec(const std::string &code) { PyRef(run(code, Py_file_input)); }
     // A result (a new reference, or null) held until the end of the test.
-    PyObject *hold(PyObject *result);
+    PyObject *hold(PyObject *result) { return m_held.emplace_back(result).get(); }
     // Python's ascii() of an object, "<null>" for null; reprOf releases the new reference it is given.
     static std::string ascii(PyObject *object);
     static std::string reprOf(PyObject *result) { return ascii(PyRef(result).get()); }
@@ -46,6 +46,8 @@ protected:
     }
 
 private:
+    // A new reference to the result of running code in __main__; null, the error printed, on failure.
+    PyObject *run(const std::string &code, int start);
     std::vector<PyRef> m_held;
     std::vector<PyRef> m_watched;
 };

@@ -248,7 +248,7 @@ QVariant toDouble(PyObject *o)
 
 QVariant toFloat(PyObject *o)
 {
-    float value = 0;
+    float value;
     if (isExactFloat(o))
         value = toNearestFloat(PyFloat_AS_DOUBLE(o));
     else if (isBool(o))
@@ -263,8 +263,8 @@ QVariant toFloat(PyObject *o)
 template <typename Wide>
 bool longBits(PyObject *o, uint32_t &bits)
 {
-    Wide wide = 0;
-    int narrow = 0;
+    Wide wide;
+    int narrow;
     if (isExactFloat(o))
         bits = floorToInteger(PyFloat_AS_DOUBLE(o), wide) ? uint32_t(wide) : 0;
     else if (readInteger(o, false, 0, narrow))

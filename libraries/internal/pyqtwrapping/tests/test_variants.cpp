@@ -84,7 +84,8 @@ TEST_F(VariantsTest, ContainersWithCyclesDeepNestingAndFailingMembers)
         {"cyclic", "list[invalid, int(1)]"}, {"selfmap", "map{me: invalid}"}, {"a", "list[list[invalid]]"},
         {"[[1]] * 2", "list[list[int(1)], list[int(1)]]"}, {"Raising()", "list[QString(v0), invalid, double(2.5)]"},
         {"BadItems() as 8", "map{: invalid, j: invalid, k: int(2)}"}, {"[1, 2] as 8", "invalid AttributeError"},
-        {"[NoLen(), 7, NoLen()]", "list[list[], int(7), list[]] TypeError"},
+        {"[BadLen(), 7, NoLen()]", "list[list[], int(7), list[]] IndexError"}, {"[{'k': 1}] * 2", "list[map{k: int(1)}, map{k: int(1)}]"},
+        {"{'a': BadLen(), 'b': NoLen()}", "map{a: list[], b: list[]} IndexError"},
     }, [&](const std::string &c) {
         const size_t as = c.find(" as ");
         std::string tree = describe(W::PyObject2QVariant(in(c.substr(0, as)), as == c.npos ? -1 : 8));

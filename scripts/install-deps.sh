@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   g++ cmake pkg-config
   qtbase5-dev
-  python3.11-dev python3-numpy
+  python3.11-dev python3-numpy python3.11-dbg
   libgtest-dev libbenchmark-dev pybind11-dev python3-pyqt5
   clang libclang-rt-14-dev
 )

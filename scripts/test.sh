@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The test command: installs what is missing, builds everything and runs the whole test suite,
-# then builds it again with AddressSanitizer and UndefinedBehaviorSanitizer and runs it there with
-# the interpreter on the system allocator, so that every Python allocation is checked too.
+# The test command: installs what is missing, builds everything and runs the whole test suite;
+# builds the library and its unit tests against every CPython on the machine; then builds it again
+# with AddressSanitizer and UndefinedBehaviorSanitizer and runs it there with the interpreter on the
+# system allocator, so that every Python allocation is checked too; and fuzzes for a minute.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -11,6 +12,9 @@ jobs=$(nproc)
 cmake --preset default
 cmake --build --preset default -j"$jobs"
 ctest --preset default -j"$jobs"
+
+# The library and its unit tests against every CPython from 3.7 up on this machine.
+"$root/scripts/checks/interpreters.sh"
 
 cmake --preset sanitize
 cmake --build --preset sanitize -j"$jobs"

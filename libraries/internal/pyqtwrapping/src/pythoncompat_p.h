@@ -8,6 +8,12 @@
 #endif
 #include <Python.h>
 
+// A debug interpreter counts every reference; code built against it with the release configuration
+// would not, and its counts would drift. The build says which kind of interpreter it found.
+#if defined(PYQTWRAPPING_PYTHON_DEBUG) && PYQTWRAPPING_PYTHON_DEBUG && !defined(Py_REF_DEBUG)
+#error "The interpreter is a debug build, but its headers were read with the release configuration"
+#endif
+
 #if PY_VERSION_HEX < 0x030B0000
 #include <longintrepr.h> // PyLongObject's digits; Python.h includes it from 3.11 on
 #endif

@@ -30,13 +30,14 @@ check() {
     [ "$required" = yes ] && status=1
     return
   fi
-  local version build log
+  local version build log targets=(pyqtwrapping_tests pyqtwrap)
+  [[ $labels == *reliability* ]] && targets+=(pyqtwrapping_reliability)
   version=$("$python" -c 'import platform; print(platform.python_version())')
   build=$root/build-python/$name
   log=$root/build-python/$name.log
   if ! { cmake -S "$root" -B "$build" -DPython3_EXECUTABLE="$python" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
            -DPYQTWRAPPING_BUILD_BENCHMARKS=OFF &&
-         cmake --build "$build" -j"$jobs" --target pyqtwrapping_tests pyqtwrapping_reliability pyqtwrap; } > "$log" 2>&1; then
+         cmake --build "$build" -j"$jobs" --target "${targets[@]}"; } > "$log" 2>&1; then
     rows+=("$name|$version|build failed, see build-python/$name.log|||")
     status=1
     return

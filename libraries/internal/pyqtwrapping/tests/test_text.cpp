@@ -40,7 +40,7 @@ TEST_F(TextTest, PythonToQString)
         {"'x\\U0001F600y\\x00z'", "x\\ud83d\\ude00y"}, {"'\\udc00\\ud800a'", "\\udc00\\ud800a"},
         {"'\\ud83d' + '\\ude00'", "\\ud83d\\ude00"}, {"'\\ud800\\U0001F600'", "\\ud800\\ud83d\\ude00"},
         {"'\\ufeffab'", "ab"}, {"'\\ufffeab'", "\\u6100\\u6200"}, {"'\\ufeff\\U0001F600'", "\\ud83d\\ude00"},
-        {"'\\ufffe\\U0001F600'", "\\u3dd8\\u00de"}, {"'a\\ufeff'", "a\\ufeff"},
+        {"'\\ufffe\\U0001F600'", "\\u3dd8\\u00de"}, {"'a\\ufeff'", "a\\ufeff"}, {"'\\ufeff'", ""}, {"'\\ufffe'", ""},
         {"b'\\xc3\\xa9'", "\\u00e9"}, {"b'a\\x00b'", "a"}, {"b'a\\xffb'", "a\\ufffdb"}, {"b''", ""},
         {"B(b'sub')", "sub"}, {"None", "<null>"}, {"42", "<null>"}, {"['a']", "<null>"},
         {"S('abc')", "<null>"}, {"bytearray(b'a')", "<null>"},
@@ -110,12 +110,14 @@ TEST_F(TextTest, SequencesToStringLists)
         std::string out;
         TPyQtWrapping wrapping;
         for (const bool strict : {false, true}) {
-            bool ok = false, listsOk = false;
+            bool ok = false, listsOk = false, listsOkSetBefore = true;
             const QStringList list = W::PyObject2QStringList(o, strict, &ok);
+            wrapping.PyObject2QListOfQStringList(o, strict, &listsOkSetBefore);
             std::string lists;
             for (const QStringList &inner : wrapping.PyObject2QListOfQStringList(o, strict, &listsOk))
                 lists += show(inner);
             out += (strict ? " | " : "") + show(list) + (ok ? " [" : "? [") + lists + (listsOk ? "]" : "]?");
+            EXPECT_EQ(listsOk, listsOkSetBefore);
         }
         return out;
     });

@@ -196,7 +196,7 @@ protected:
             do {
                 kept = 0;
                 points = sweep(m, persistent, &kept);
-            } while (kept > 1 && ++sweeps < 12);
+            } while (kept > 1 && ++sweeps < 20);
             EXPECT_LE(kept, 1) << m.name << ": blocks kept over " << points << " failure points, sweep " << sweeps;
             if (!persistent)
                 m_points += points;

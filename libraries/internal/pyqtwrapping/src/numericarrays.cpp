@@ -51,8 +51,11 @@ T *listToTable(PyObject *list, Py_ssize_t n)
 {
     std::unique_ptr<T[]> table(new T[size_t(n)]);
     for (Py_ssize_t i = 0; i < n; ++i) {
-        const PyRef item = sequenceItem(list, i, ItemAccess::ListStorage);
-        if (!item || !parseElement(item.get(), table[i]))
+        PyObject *item = listItem(list, i);
+        // Exact floats and ints convert without running Python code; anything else is held while
+        // its __float__ or __index__ runs, which may change the list.
+        const PyRef held = item && !isExactFloat(item) && !isExactInt(item) ? PyRef::borrowed(item) : PyRef();
+        if (!item || !parseElement(item, table[i]))
             return nullptr;
     }
     return table.release();

@@ -176,15 +176,21 @@ inline int sequenceCount(PyObject *sequence)
 // runs), or from a list's own storage (an override of item access in a list subclass is not used).
 enum class ItemAccess { Protocol, ListStorage };
 
-// Item i of a sequence, held, or null (with no error pending) when it cannot be fetched. Converting
-// one item may run Python code that shrinks a list, so an index that has gone since the length
-// was taken is one that cannot be fetched. Exact lists and tuples are read from their storage.
+// Item i of a list's own storage, borrowed, or null for an index that has gone: converting one item
+// may run Python code that shrinks the list after its length was taken.
+inline PyObject *listItem(PyObject *list, Py_ssize_t i)
+{
+    return i < PyList_GET_SIZE(list) ? PyList_GET_ITEM(list, i) : nullptr;
+}
+
+// Item i of a sequence, held, or null (with no error pending) when it cannot be fetched. Exact
+// lists and tuples are read from their storage; a tuple cannot change.
 inline PyRef sequenceItem(PyObject *sequence, Py_ssize_t i, ItemAccess access = ItemAccess::Protocol)
 {
     if (PyTuple_CheckExact(sequence))
-        return PyRef::borrowed(i < PyTuple_GET_SIZE(sequence) ? PyTuple_GET_ITEM(sequence, i) : nullptr);
+        return PyRef::borrowed(PyTuple_GET_ITEM(sequence, i));
     if (access == ItemAccess::ListStorage ? PyList_Check(sequence) : PyList_CheckExact(sequence))
-        return PyRef::borrowed(i < PyList_GET_SIZE(sequence) ? PyList_GET_ITEM(sequence, i) : nullptr);
+        return PyRef::borrowed(listItem(sequence, i));
     PyRef item(PySequence_GetItem(sequence, i));
     if (!item)
         PyErr_Clear();

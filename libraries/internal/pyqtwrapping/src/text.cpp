@@ -27,14 +27,14 @@ int lengthToNul(const Unit *units)
     return int(end - units);
 }
 
-// UTF-16 code units as QString::fromUtf16 reads them: a leading U+FEFF or U+FFFE goes through
-// it, whose byte-order-mark handling decides what it means; any other text is what it gives
-// for it anyway, a plain copy.
-QString fromUtf16Units(const char16_t *units, int n)
+// A text of UTF-16 code units as QString::fromUtf16 reads it: a leading U+FEFF or U+FFFE goes
+// through it, whose byte-order-mark handling decides what it means; any other text is what it
+// gives for it anyway, unchanged.
+QString readByteOrderMark(const QString &text)
 {
-    if (n > 0 && isByteOrderMark(units[0]))
-        return QString::fromUtf16(units, n);
-    return QString(reinterpret_cast<const QChar *>(units), n);
+    if (!text.isEmpty() && isByteOrderMark(text.at(0).unicode()))
+        return QString::fromUtf16(reinterpret_cast<const char16_t *>(text.utf16()), text.size());
+    return text;
 }
 
 // Code points of a 4-byte str, with those beyond U+FFFF as surrogate pairs.
@@ -51,7 +51,7 @@ QString fromCodePoints(const Py_UCS4 *points, int n)
             *out++ = char16_t(*p);
         }
     }
-    return fromUtf16Units(reinterpret_cast<const char16_t *>(text.utf16()), text.size());
+    return readByteOrderMark(text);
 }
 
 // A str's characters up to its first U+0000, read straight from the interpreter's storage.
@@ -67,7 +67,7 @@ QString strToQString(PyObject *str)
     }
     case PyUnicode_2BYTE_KIND: {
         const auto *units = static_cast<const char16_t *>(data);
-        return fromUtf16Units(units, lengthToNul(units));
+        return readByteOrderMark(QString(reinterpret_cast<const QChar *>(units), lengthToNul(units)));
     }
     default: {
         const auto *points = static_cast<const Py_UCS4 *>(data);

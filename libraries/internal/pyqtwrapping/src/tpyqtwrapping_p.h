@@ -89,10 +89,12 @@ bool readExactInt(PyObject *o, T &value)
         v = PyLong_AsLongLongAndOverflow(o, &overflow);
         if (overflow != 0 || (v == -1 && PyErr_Occurred())) {
             if constexpr (std::is_unsigned<T>::value) {
-                const unsigned long long u = overflow > 0 ? PyLong_AsUnsignedLongLong(o) : 0;
-                if (overflow > 0 && !(u == ~0ULL && PyErr_Occurred())) {
-                    value = u;
-                    return true;
+                if (overflow > 0) { // above 2^63-1: the unsigned reading, which refuses 2^64 and up
+                    const unsigned long long u = PyLong_AsUnsignedLongLong(o);
+                    if (!(u == ~0ULL && PyErr_Occurred())) {
+                        value = u;
+                        return true;
+                    }
                 }
             }
             PyErr_Clear();

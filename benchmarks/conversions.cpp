@@ -225,7 +225,7 @@ QString limitReadStr(PyObject *s)
     switch (PyUnicode_KIND(s)) {
     case PyUnicode_1BYTE_KIND: return QString::fromLatin1(static_cast<const char *>(data), int(n));
     case PyUnicode_2BYTE_KIND: return QString(static_cast<const QChar *>(data), int(n));
-    default: return QString::fromUcs4(static_cast<const uint *>(data), int(n));
+    default: return QString::fromUcs4(static_cast<const char32_t *>(data), int(n));
     }
 }
 

@@ -352,7 +352,14 @@ void build(Input &in, std::vector<Built> &stack, std::vector<Built> &all)
     stack.clear();
 }
 
-const int TypeIds[] = {-1, -2, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 31, 32, 33, 34, 35, 36, 37, 38, 39, 75, 76, 1000};
+// Inference, every supported id, and unsupported ones on both sides of them, by the ids of the Qt
+// the harness is built with.
+const int TypeIds[] = {-1, -2, QMetaType::UnknownType, QMetaType::Bool, QMetaType::Int, QMetaType::UInt,
+    QMetaType::LongLong, QMetaType::ULongLong, QMetaType::Double, QMetaType::QChar, QMetaType::QVariantMap,
+    QMetaType::QVariantList, QMetaType::QString, QMetaType::QStringList, QMetaType::QByteArray,
+    QMetaType::VoidStar, QMetaType::Long, QMetaType::Short, QMetaType::Char, QMetaType::ULong,
+    QMetaType::UShort, QMetaType::UChar, QMetaType::Float, QMetaType::QObjectStar, QMetaType::QKeySequence,
+    QMetaType::QKeySequence + 1, QMetaType::User};
 
 bool hostileInput = false;
 

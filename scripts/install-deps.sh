@@ -3,9 +3,9 @@
 set -euo pipefail
 packages=(
   g++ cmake pkg-config
-  qtbase5-dev
+  qtbase5-dev qt6-base-dev
   python3.11-dev python3-numpy python3.11-dbg
-  libgtest-dev libbenchmark-dev pybind11-dev python3-pyqt5
+  libgtest-dev libbenchmark-dev pybind11-dev python3-pyqt5 python3-pyqt6
   clang libclang-rt-14-dev
 )
 missing=()

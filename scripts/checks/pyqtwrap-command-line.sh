@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
+# Usage: pyqtwrap-command-line.sh TOOL QT_MAJOR
 # Checks the tool's command line: output forms, exit statuses and where messages go.
 set -uo pipefail
 tool=$1
+qt_major=$2
 fail=0
 check() { # description, expected status, command...
   local what=$1 want=$2; shift 2
@@ -26,6 +28,10 @@ check "bad option" 2 "$tool" --nonsense
 contains "bad option" $err "Usage: "
 check "type name" 0 "$tool" --type QStringList '("x", "y")'
 contains "type name" $out 'QStringList ["x", "y"]'
+# Type ids are those of the tool's Qt: QKeySequence is 75 in Qt 5 and 4107 in Qt 6.
+keys=$([ "$qt_major" = 6 ] && echo 4107 || echo 75)
+check "type id" 0 "$tool" --type $keys "'Ctrl+S'"
+contains "type id" $out 'QKeySequence "Ctrl+S"'
 check "family" 0 "$tool" --as qlist-int '(1, True, 2.0, 3)'
 contains "family" $out 'ok true, [1, -9999, -9999, 3]'
 check "reported message" 0 "$tool" --as literal "'\\\\uzz'"

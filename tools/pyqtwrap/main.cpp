@@ -86,7 +86,7 @@ QString quoted(const QString &s)
 
 QString typeName(const QVariant &v)
 {
-    return v.isValid() ? QString::fromLatin1(QMetaType::typeName(v.userType()))
+    return v.isValid() ? QString::fromLatin1(PyQtWrappingPrivate::metaTypeName(v.userType()))
                        : QStringLiteral("invalid");
 }
 
@@ -327,7 +327,7 @@ bool parseType(const QString &argument, int &type)
     bool isNumber = false;
     type = argument.toInt(&isNumber);
     if (!isNumber)
-        type = QMetaType::type(argument.toLatin1().constData());
+        type = PyQtWrappingPrivate::metaTypeId(argument.toLatin1().constData());
     return type != QMetaType::UnknownType || isNumber;
 }
 
@@ -345,7 +345,11 @@ int parseArguments(const QStringList &arguments, CommandLine &line)
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(Description));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("this text"));
-    const QCommandLineOption type(QStringLiteral("type"), QStringLiteral("type id as a number (10) or a Qt type name (QStringList); default -1, inferred"), QStringLiteral("ID|NAME"));
+    // Ids are those of the Qt the tool runs with: QKeySequence is 75 in Qt 5 and 4107 in Qt 6.
+    const QCommandLineOption type(QStringLiteral("type"),
+        QStringLiteral("type id as a number (10; the ids of Qt %1) or a Qt type name (QStringList); default -1, inferred")
+            .arg(QLatin1String(qVersion())),
+        QStringLiteral("ID|NAME"));
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("print the variant tree, input and round trip as JSON"));
     const QCommandLineOption as(QStringLiteral("as"), familyHelp(), QStringLiteral("FAMILY"));
     const QCommandLineOption strict(QStringLiteral("strict"), QStringLiteral("the strict flag, for --as stringlist"));

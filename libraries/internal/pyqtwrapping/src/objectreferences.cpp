@@ -2,6 +2,8 @@
 
 #include <QObject>
 
+using PyQtWrappingPrivate::numberText;
+
 QString TPyQtWrapping::QObjectPtr2QObjectID(QObject *object)
 {
     return object ? object->objectName() : QString();
@@ -18,7 +20,7 @@ const QObject *resolveStep(const QObject *parent, const QString &step)
     if (step.contains(QLatin1Char(':'))) {
         const QStringList pieces = step.split(QLatin1Char(':'), Qt::KeepEmptyParts);
         target = pieces.at(0);
-        occurrence = pieces.at(1).toUInt(nullptr, 10);
+        occurrence = numberText(pieces.at(1)).toUInt(nullptr, 10);
     }
     const QObject *found = nullptr;
     uint unnamedCount = 0;

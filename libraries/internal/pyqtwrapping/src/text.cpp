@@ -172,7 +172,7 @@ QString TPyQtWrapping::pythonStringToQString(const QString &text)
     QString result;
     for (int i = 1; i < parts.size(); ++i) {
         bool parsed = false;
-        const int value = parts.at(i).toInt(&parsed, 16);
+        const int value = numberText(parts.at(i)).toInt(&parsed, 16);
         if (parsed) {
             result.append(QChar(ushort(value)));
         } else {

@@ -5,6 +5,7 @@
 #define TPYQTWRAPPING_P_H
 
 #include "pythoncompat_p.h"
+#include "qtcompat_p.h"
 #include "tpyqtwrapping.h"
 
 #include <cmath>

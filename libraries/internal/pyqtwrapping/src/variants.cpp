@@ -115,7 +115,7 @@ int inferType(PyObject *o)
 template <typename T>
 QVariant typedVariant(QMetaType::Type type, T value)
 {
-    return QVariant(type, &value);
+    return variantOf(type, &value);
 }
 
 // One conversion call: the containers on the current path and the depth, for cycles and nesting.
@@ -390,5 +390,5 @@ PyObject *TPyQtWrapping::QVariantList2PyObject(const QList<QVariant> &list)
     return buildReportedList(
         list.size(), ListReport("QList<QVariant>"),
         [&](Py_ssize_t i) { return QVariant2PyObject(list.at(int(i))); },
-        [&](Py_ssize_t i) { return list.at(int(i)).toString(); });
+        [&](Py_ssize_t i) { return variantText(list.at(int(i))); });
 }

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <cstring>
 #include <memory>
-#include <QVector>
+#include <vector>
 
 using NumericArraysTest = PythonTest;
 
@@ -30,8 +30,8 @@ std::string show(T *values, long long n, bool owned = true)
 template <typename T>
 std::string show(const QList<T> &list, bool ok = true)
 {
-    QVector<T> values = list.toVector();
-    return show(values.data(), values.size(), false) + (ok ? "" : "?");
+    const std::vector<T> values(list.begin(), list.end());
+    return (values.empty() ? "[]" : show(values.data(), values.size(), false)) + (ok ? "" : "?");
 }
 
 } // namespace

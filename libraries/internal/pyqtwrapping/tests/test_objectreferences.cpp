@@ -14,16 +14,18 @@ TEST(ObjectPaths, PathsResolveByNameOrByClassAndOccurrence)
     QObject *rootTimer = new QTimer(&root), *rootObject = new QObject(&root), *dotted = new QObject(&root);
     for (auto named : {std::make_pair(model, "model"), {cache, "cache"}, {a1, "a"}, {a2, "a"}, {dotted, "x.y"}})
         named.first->setObjectName(QLatin1String(named.second));
-    const std::pair<const char *, const QObject *> cases[] = {
+    using namespace std::string_literals;
+    const std::pair<std::string, const QObject *> cases[] = {
         {"model", model}, {"model.cache", cache}, {"model.QTimer:2", modelTimer2}, {"model.QTimer:1", modelTimer1},
         {"model.QTimer", modelTimer1}, {"model.QTimer:3", nullptr}, {"model.QTimer:0", nullptr},
         {"model.QTimer:x", nullptr}, {"model.QTimer:-1", nullptr}, {"model.QTimer:4294967297", nullptr},
+        {"model.QTimer:2\0"s, nullptr},
         {"model.QTimer:2:9", modelTimer2}, {"model.a", a2}, {"QTimer:1", rootTimer}, {"QObject:1", rootObject},
         {"", &root}, {".", &root}, {"...", &root}, {"model..cache", cache}, {".model.cache.", cache},
         {"Model", nullptr}, {"cache", nullptr}, {"model.cache.x", nullptr}, {"model.model", nullptr}, {"x.y", nullptr},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(W::QObjectIDQObjectPtr(QLatin1String(c.first), &root), c.second) << c.first;
+        EXPECT_EQ(W::QObjectIDQObjectPtr(QLatin1String(c.first.data(), int(c.first.size())), &root), c.second) << c.first;
     for (const char *path : {"model", "..", ""}) // no root
         EXPECT_EQ(W::QObjectIDQObjectPtr(QLatin1String(path), nullptr), nullptr) << path;
 

@@ -86,6 +86,7 @@ TEST_F(TextTest, LiteralCodec)
         {QStringLiteral("\\u%1x\\u80000000"), bad + "%1x: 0\n" + bad + "80000000: 0\n"},
         {QStringLiteral("\\u1F600"), "\uf600"}, {QStringLiteral("a\\u0041"), "a\\u0041"},
         {QStringLiteral("\\U0041\\\\"), "\\U0041\\"},
+        {QStringLiteral("\\u4") + QChar(0) + QStringLiteral("1\\u42"), "B" + bad + "4\n"}, // U+0000: no number
     }, [&](const QString &text) {
         const std::string unescaped = W::pythonStringToQString(text).toStdString();
         return unescaped + printed();

@@ -3,6 +3,7 @@
 #include <QKeySequence>
 
 #include <climits>
+#include <map>
 
 using VariantsTest = PythonTest;
 
@@ -31,6 +32,21 @@ std::string describe(const QVariant &v)
     return std::string(v.typeName()) + "(" + out + ")";
 }
 
+// A requested type id by its QMetaType name, "+1" for the id after it, or a number.
+int typeId(const std::string &name)
+{
+#define TYPE(t) {#t, QMetaType::t}
+    static const std::map<std::string, int> ids = {
+        TYPE(UnknownType), TYPE(Bool), TYPE(Int), TYPE(UInt), TYPE(LongLong), TYPE(ULongLong),
+        TYPE(Double), TYPE(QChar), TYPE(QVariantMap), TYPE(QVariantList), TYPE(QString),
+        TYPE(QStringList), TYPE(QByteArray), TYPE(Long), TYPE(Short), TYPE(Char), TYPE(ULong),
+        TYPE(UShort), TYPE(UChar), TYPE(Float), TYPE(QKeySequence)};
+#undef TYPE
+    const size_t plus = name.find('+');
+    const auto it = ids.find(name.substr(0, plus));
+    return it == ids.end() ? std::stoi(name) : it->second + (plus == name.npos ? 0 : 1);
+}
+
 } // namespace
 
 TEST_F(VariantsTest, PythonToVariantByInferenceAndRequest)
@@ -44,31 +60,34 @@ TEST_F(VariantsTest, PythonToVariantByInferenceAndRequest)
         {"{'k': {'j': None}}", "map{k: map{j: invalid}}"}, {"S('ab')", "list[QString(a), QString(b)]"},
         {"bytearray(b'a')", "list[int(97)]"}, {"I(3)", "invalid"}, {"2**31", "invalid"},
         {"-2**31", "int(-2147483648)"}, {"object()", "invalid"}, {"{b'k': 1, 'k': 2}", "map{k: int(2)}"},
-        {"D(a=1)", "invalid"}, {"D(a=1) as 8", "map{a: int(1)}"}, {"{'a': 1} as 9", "invalid"},
-        {"'s' as 12", "QString(s)"}, {"None as 10", "QString(null)"}, {"'ab' as 11", "QStringList(a,b)"},
-        {"5 as 11", "invalid"}, {"{'a': 1} as 11", "invalid"}, {"5 as 4", "invalid"}, {"5 as 5", "invalid"},
-        {"'a' as 7", "invalid"}, {"5 as -2", "invalid"}, {"5 as 76", "invalid"}, {"5 as 0", "invalid"},
-        {"70000 as 33", "short(4464)"}, {"40000 as 33", "short(-25536)"}, {"-1 as 37", "uchar(255)"},
-        {"-1 as 3", "uint(4294967295)"}, {"300 as 36", "ushort(300)"}, {"-129 as 34", "char(127)"},
-        {"200 as 34", "char(-56)"}, {"2.7 as 2", "int(2)"}, {"'1' as 2", "invalid"}, {"2.7 as 32", "long(2)"},
-        {"-2.5 as 32", "long(-3)"}, {"float('nan') as 32", "long(0)"}, {"2.0**32 + 5 as 32", "long(5)"},
-        {"1e19 as 32", "long(0)"}, {"-float(2**63) as 32", "long(0)"}, {"True as 32", "long(1)"},
-        {"2**31 - 1 as 32", "long(2147483647)"}, {"-2**31 as 32", "long(-2147483648)"},
-        {"-3.0 as 35", "ulong(4294967293)"}, {"float('nan') as 35", "ulong(0)"},
-        {"1.5e19 as 35", "ulong(3470524416)"}, {"-1 as 35", "ulong(4294967295)"}, {"False as 35", "ulong(0)"},
-        {"2**31 as 32", "invalid"}, {"-2**31 - 1 as 35", "invalid"}, {"'1' as 32", "invalid"},
-        {"None as 1", "invalid"}, {"0.5 as 1", "bool(false)"}, {"-0.5 as 1", "bool(true)"}, {"2 as 1", "bool(true)"},
-        {"False as 1", "bool(false)"}, {"0 as 1", "bool(false)"}, {"-1 as 6", "double(-1)"},
-        {"2**40 as 6", "double(1099511627776)"}, {"10**400 as 6", "invalid"}, {"True as 6", "double(1)"},
-        {"2.5 as 6", "double(2.5)"}, {"'2' as 6", "invalid"}, {"0.1 as 38", "float(0.100000001)"},
-        {"1e39 as 38", "float(inf)"}, {"-1e39 as 38", "float(-inf)"}, {"-7 as 38", "float(-7)"},
-        {"True as 38", "float(1)"}, {"10**400 as 38", "invalid"}, {"'1' as 38", "invalid"},
-        {"2**64 + 2**40 + 1 as 38", "float(1.84467463e+19)"},
-        {"-(2**64 + 2**40 + 1) as 38", "float(-1.84467463e+19)"}, {"2**64 + 2**40 as 38", "float(1.84467441e+19)"},
-        {"2**200 as 38", "float(inf)"}, {"'Ctrl+S' as 75", "QKeySequence(Ctrl+S)"},
+        {"D(a=1)", "invalid"}, {"D(a=1) as QVariantMap", "map{a: int(1)}"}, {"{'a': 1} as QVariantList", "invalid"},
+        {"'s' as QByteArray", "QString(s)"}, {"None as QString", "QString(null)"},
+        {"'ab' as QStringList", "QStringList(a,b)"}, {"5 as QStringList", "invalid"},
+        {"{'a': 1} as QStringList", "invalid"}, {"5 as LongLong", "invalid"}, {"5 as ULongLong", "invalid"},
+        {"'a' as QChar", "invalid"}, {"5 as -2", "invalid"}, {"5 as QKeySequence+1", "invalid"},
+        {"5 as UnknownType", "invalid"}, {"70000 as Short", "short(4464)"}, {"40000 as Short", "short(-25536)"},
+        {"-1 as UChar", "uchar(255)"}, {"-1 as UInt", "uint(4294967295)"}, {"300 as UShort", "ushort(300)"},
+        {"-129 as Char", "char(127)"}, {"200 as Char", "char(-56)"}, {"2.7 as Int", "int(2)"},
+        {"'1' as Int", "invalid"}, {"2.7 as Long", "long(2)"}, {"-2.5 as Long", "long(-3)"},
+        {"float('nan') as Long", "long(0)"}, {"2.0**32 + 5 as Long", "long(5)"}, {"1e19 as Long", "long(0)"},
+        {"-float(2**63) as Long", "long(0)"}, {"True as Long", "long(1)"}, {"2**31 - 1 as Long", "long(2147483647)"},
+        {"-2**31 as Long", "long(-2147483648)"}, {"-3.0 as ULong", "ulong(4294967293)"},
+        {"float('nan') as ULong", "ulong(0)"}, {"1.5e19 as ULong", "ulong(3470524416)"},
+        {"-1 as ULong", "ulong(4294967295)"}, {"False as ULong", "ulong(0)"}, {"2**31 as Long", "invalid"},
+        {"-2**31 - 1 as ULong", "invalid"}, {"'1' as Long", "invalid"}, {"None as Bool", "invalid"},
+        {"0.5 as Bool", "bool(false)"}, {"-0.5 as Bool", "bool(true)"}, {"2 as Bool", "bool(true)"},
+        {"False as Bool", "bool(false)"}, {"0 as Bool", "bool(false)"}, {"-1 as Double", "double(-1)"},
+        {"2**40 as Double", "double(1099511627776)"}, {"10**400 as Double", "invalid"},
+        {"True as Double", "double(1)"}, {"2.5 as Double", "double(2.5)"}, {"'2' as Double", "invalid"},
+        {"0.1 as Float", "float(0.100000001)"}, {"1e39 as Float", "float(inf)"}, {"-1e39 as Float", "float(-inf)"},
+        {"-7 as Float", "float(-7)"}, {"True as Float", "float(1)"}, {"10**400 as Float", "invalid"},
+        {"'1' as Float", "invalid"}, {"2**64 + 2**40 + 1 as Float", "float(1.84467463e+19)"},
+        {"-(2**64 + 2**40 + 1) as Float", "float(-1.84467463e+19)"},
+        {"2**64 + 2**40 as Float", "float(1.84467441e+19)"}, {"2**200 as Float", "float(inf)"},
+        {"'Ctrl+S' as QKeySequence", "QKeySequence(Ctrl+S)"},
     }, [&](const std::string &c) {
         const size_t as = c.find(" as ");
-        return describe(W::PyObject2QVariant(in(c.substr(0, as)), as == c.npos ? -1 : std::stoi(c.substr(as + 4))));
+        return describe(W::PyObject2QVariant(in(c.substr(0, as)), as == c.npos ? -1 : typeId(c.substr(as + 4))));
     });
     EXPECT_EQ(describe(W::PyObject2QVariant(nullptr, -1)), "invalid");
 }
@@ -83,12 +102,14 @@ TEST_F(VariantsTest, ContainersWithCyclesDeepNestingAndFailingMembers)
     expectEach(Cases<>{
         {"cyclic", "list[invalid, int(1)]"}, {"selfmap", "map{me: invalid}"}, {"a", "list[list[invalid]]"},
         {"[[1]] * 2", "list[list[int(1)], list[int(1)]]"}, {"Raising()", "list[QString(v0), invalid, double(2.5)]"},
-        {"BadItems() as 8", "map{: invalid, j: invalid, k: int(2)}"}, {"[1, 2] as 8", "invalid AttributeError"},
+        {"BadItems() as QVariantMap", "map{: invalid, j: invalid, k: int(2)}"},
+        {"[1, 2] as QVariantMap", "invalid AttributeError"},
         {"[BadLen(), 7, NoLen()]", "list[list[], int(7), list[]] IndexError"}, {"[{'k': 1}] * 2", "list[map{k: int(1)}, map{k: int(1)}]"},
         {"{'a': BadLen(), 'b': NoLen()}", "map{a: list[], b: list[]} IndexError"},
     }, [&](const std::string &c) {
         const size_t as = c.find(" as ");
-        std::string tree = describe(W::PyObject2QVariant(in(c.substr(0, as)), as == c.npos ? -1 : 8));
+        const int type = as == c.npos ? -1 : typeId(c.substr(as + 4));
+        std::string tree = describe(W::PyObject2QVariant(in(c.substr(0, as)), type));
         if (PyErr_Occurred())
             tree += std::string(" ") + reinterpret_cast<PyTypeObject *>(PyErr_Occurred())->tp_name;
         PyErr_Clear();

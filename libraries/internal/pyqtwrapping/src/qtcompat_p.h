@@ -1,0 +1,59 @@
+// The differences between the Qt majors the library builds against (5 and 6), in one place, so that
+// the conversions read the same and behave the same under both.
+#ifndef QTCOMPAT_P_H
+#define QTCOMPAT_P_H
+
+#include <QByteArray>
+#include <QMetaType>
+#include <QString>
+#include <QVariant>
+
+namespace PyQtWrappingPrivate {
+
+// A variant of the given type holding a copy of the value at the pointer.
+inline QVariant variantOf(int type, const void *value)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return QVariant(QMetaType(type), value);
+#else
+    return QVariant(type, value);
+#endif
+}
+
+// A text to read a number from, the same under both majors: Qt 5 reads no number from a text that
+// holds U+0000, Qt 6 reads up to the U+0000 and takes what came before ("4", U+0000, "1" gives 4).
+// The library keeps the refusal.
+inline QString numberText(const QString &text)
+{
+    return text.contains(QChar(0)) ? QString() : text;
+}
+
+// A variant's text, the same under both majors: Qt 6 keeps a QByteArray's zero bytes in its text,
+// Qt 5 ends the text at the first; the library ends it there.
+inline QString variantText(const QVariant &variant)
+{
+    if (variant.userType() != QMetaType::QByteArray)
+        return variant.toString();
+    const QByteArray bytes = variant.toByteArray();
+    return QString::fromUtf8(bytes.constData(), int(qstrnlen(bytes.constData(), uint(bytes.size()))));
+}
+
+// The type id Qt registers under a type name ("QKeySequence", "short"), or 0 for none; and back.
+// The command-line tool names types by these.
+inline int metaTypeId(const char *name)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return QMetaType::fromName(name).id();
+#else
+    return QMetaType::type(name);
+#endif
+}
+
+inline const char *metaTypeName(int type)
+{
+    return QMetaType(type).name();
+}
+
+} // namespace PyQtWrappingPrivate
+
+#endif // QTCOMPAT_P_H

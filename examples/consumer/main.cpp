@@ -15,7 +15,7 @@ int main()
     const QVariantMap map = TPyQtWrapping::PyObject2QVariant(dict, -1).toMap();
     Py_DECREF(dict);
     const QVariantList sizes = map.value(QStringLiteral("sizes")).toList();
-    std::printf("name=%s sizes=%d first=%d second=%g\n",
+    std::printf("qt=%d name=%s sizes=%d first=%d second=%g\n", QT_VERSION_MAJOR,
                 map.value(QStringLiteral("name")).toString().toUtf8().constData(), int(sizes.size()),
                 sizes.value(0).toInt(), sizes.value(1).toDouble());
     return map.size() == 2 ? 0 : 1;

@@ -115,7 +115,7 @@ TEST_F(SoakTest, EveryFamilyStaysFlat)
               << ", C heap in use " << heapBefore << " -> " << heapAfter << " bytes" << std::endl;
     // A leak of one block or one small heap object per round would show as 100,000.
     EXPECT_LE(blocksAfter - blocksBefore, 100);
-    EXPECT_LE(heapAfter - heapBefore, 64 * 1024);
+    EXPECT_LE(heapAfter - heapBefore, 4 * 1024);
 }
 
 // A debug interpreter counts every reference it holds: after a warm-up round, a second full round

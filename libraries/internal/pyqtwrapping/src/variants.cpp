@@ -19,8 +19,20 @@ constexpr unsigned HighestKnownType = QMetaType::QKeySequence; // 75
 // Containers nest at most this deep, never deeper than the interpreter's recursion limit, and
 // the conversion uses at most StackBudget bytes of stack (frames are larger in some builds), so
 // that neither the conversion nor the destruction of the variant tree exhausts the stack.
+// AddressSanitizer surrounds every local with guard zones, which makes frames some times larger.
+#if defined(__SANITIZE_ADDRESS__)
+#define PYQTWRAPPING_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PYQTWRAPPING_ASAN 1
+#endif
+#endif
 constexpr int DepthCap = 5000;
+#ifdef PYQTWRAPPING_ASAN
+constexpr uintptr_t StackBudget = 4 * 1024 * 1024;
+#else
 constexpr uintptr_t StackBudget = 2 * 1024 * 1024;
+#endif
 
 uintptr_t stackPosition() { return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)); }
 

@@ -4,9 +4,12 @@
 #define QTCOMPAT_P_H
 
 #include <QByteArray>
+#include <QList>
 #include <QMetaType>
 #include <QString>
 #include <QVariant>
+
+#include <utility>
 
 namespace PyQtWrappingPrivate {
 
@@ -19,6 +22,33 @@ inline QVariant variantOf(int type, const void *value)
     return QVariant(type, value);
 #endif
 }
+
+// Fills a QList of a known length front to back, as fast as each major allows: Qt 6's QList is an
+// array, sized once and written in place; Qt 5's is reserved once and appended to.
+template <typename T>
+class ListFiller
+{
+public:
+    explicit ListFiller(int n)
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+        : m_list(n > 0 ? n : 0), m_next(m_list.data())
+    {
+    }
+    void add(T value) { *m_next++ = std::move(value); }
+#else
+    {
+        m_list.reserve(n); // a negative count reserves nothing
+    }
+    void add(T value) { m_list.append(std::move(value)); }
+#endif
+    QList<T> take() { return std::move(m_list); }
+
+private:
+    QList<T> m_list;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    T *m_next;
+#endif
+};
 
 // A text to read a number from, the same under both majors: Qt 5 reads no number from a text that
 // holds U+0000, Qt 6 reads up to the U+0000 and takes what came before ("4", U+0000, "1" gives 4).

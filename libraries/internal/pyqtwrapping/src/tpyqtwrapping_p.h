@@ -219,11 +219,10 @@ void forEachItem(PyObject *sequence, int n, Visit &&visit)
 template <typename T, typename Convert>
 QList<T> convertItems(PyObject *sequence, Convert &&convert)
 {
-    QList<T> result;
     const int n = sequenceCount(sequence);
-    result.reserve(n); // a negative count reserves nothing
-    forEachItem(sequence, n, [&](PyObject *item) { result.append(convert(item)); });
-    return result;
+    ListFiller<T> result(n);
+    forEachItem(sequence, n, [&](PyObject *item) { result.add(convert(item)); });
+    return result.take();
 }
 
 // ---- Lists out --------------------------------------------------------------------------------------

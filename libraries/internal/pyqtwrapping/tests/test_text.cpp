@@ -77,7 +77,8 @@ TEST_F(TextTest, LiteralCodec)
     const std::string bad = "TypeError: pythonStringToQString: Error with character ";
     expectEach(Cases<QString>{{QStringLiteral("C:\\temp\\new"), "\"C:\\\\temp\\\\new\""},
                               {QStringLiteral("say \"hi\""), "\"say \"hi\"\""}, {QString(), "\"\""},
-                              {QStringLiteral("a\\b\u0100"), "u\"a\\b\u0100\""}, {QStringLiteral("\u00ff\\%1"), "\"\u00ff\\\\%1\""}},
+                              {QStringLiteral("a\\b\u0100"), "u\"a\\b\u0100\""}, {QStringLiteral("\u00ff\\%1"), "\"\u00ff\\\\%1\""},
+                              {QChar(0) + QStringLiteral("a"), std::string("\"\0a\"", 4)}},
                [](const QString &text) { return W::qstringToPythonString(text).toStdString(); });
     expectEach(Cases<QString>{
         {QStringLiteral("C:\\\\temp\\\\new"), "C:\\temp\\new"}, {QStringLiteral("a\\\\\\b"), "a\\\\b"},

@@ -86,7 +86,7 @@ QString quoted(const QString &s)
 
 QString typeName(const QVariant &v)
 {
-    return v.isValid() ? QString::fromLatin1(PyQtWrappingPrivate::metaTypeName(v.userType()))
+    return v.isValid() ? PyQtWrappingPrivate::metaTypeName(v.userType())
                        : QStringLiteral("invalid");
 }
 

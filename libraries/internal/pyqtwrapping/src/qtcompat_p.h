@@ -79,9 +79,13 @@ inline int metaTypeId(const char *name)
 #endif
 }
 
-inline const char *metaTypeName(int type)
+inline QString metaTypeName(int type)
 {
-    return QMetaType(type).name();
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return QString::fromLatin1(QMetaType(type).name());
+#else
+    return QString::fromLatin1(QMetaType::typeName(type)); // Qt 5's name() is a temporary QByteArray
+#endif
 }
 
 } // namespace PyQtWrappingPrivate

@@ -158,22 +158,51 @@ bool VariantConverter::enter(PyObject *container)
     return true;
 }
 
-// The items of a mapping as (key, value) pairs, both possibly null for an item that is no pair.
-// An exact dict is read in place into a snapshot, as PyMapping_Items would list it but without
-// making a tuple per item; anything else goes through PyMapping_Items. False, with the error of
-// the items call pending, when the items cannot be listed.
-bool mappingItems(PyObject *o, std::vector<std::pair<PyRef, PyRef>> &pairs)
+// Whether converting the object can run no Python code: a built-in scalar, or an exact list or
+// tuple of them. Only a sequence that is no exact built-in container runs code (its length and items
+// are Python methods), and such code could change a dict whose items are being read.
+bool isPlainScalar(PyObject *o)
+{
+    return isExactStr(o) || isExactFloat(o) || isExactInt(o) || isBool(o) || o == Py_None || isExactBytes(o);
+}
+
+bool convertsWithoutPython(PyObject *o)
+{
+    if (isPlainScalar(o))
+        return true;
+    if (!PyList_CheckExact(o) && !PyTuple_CheckExact(o))
+        return false;
+    PyObject **items = PySequence_Fast_ITEMS(o);
+    return std::all_of(items, items + PySequence_Fast_GET_SIZE(o), isPlainScalar);
+}
+
+// Calls visit(key, value) for the items of a mapping as PyMapping_Items lists them when the
+// conversion begins, both null for an item that is no pair. An exact dict is read in place for as
+// long as its values convert without running Python code; before one that may, the items left are
+// taken aside, held, as they are then. False, with the error of the items call pending, when the
+// items of another mapping cannot be listed.
+template <typename Visit>
+bool forEachMappingItem(PyObject *o, Visit &&visit)
 {
     if (PyDict_CheckExact(o)) {
-        pairs.reserve(size_t(PyDict_GET_SIZE(o)));
         Py_ssize_t position = 0;
         PyObject *key = nullptr;
         PyObject *value = nullptr;
-        while (PyDict_Next(o, &position, &key, &value))
-            pairs.emplace_back(PyRef::borrowed(key), PyRef::borrowed(value));
+        while (PyDict_Next(o, &position, &key, &value)) {
+            if (!convertsWithoutPython(value)) {
+                std::vector<std::pair<PyRef, PyRef>> rest;
+                do
+                    rest.emplace_back(PyRef::borrowed(key), PyRef::borrowed(value));
+                while (PyDict_Next(o, &position, &key, &value));
+                for (const auto &pair : rest)
+                    visit(pair.first.get(), pair.second.get());
+                break;
+            }
+            visit(key, value);
+        }
         return true;
     }
-    PyRef items(PyMapping_Items(o));
+    PyRef items(PyMapping_Items(o)); // a list no Python code can reach
     if (!items)
         return false;
     const int n = count32(PyList_Size(items.get()));
@@ -183,7 +212,7 @@ bool mappingItems(PyObject *o, std::vector<std::pair<PyRef, PyRef>> &pairs)
         PyObject *value = key ? PyTuple_GetItem(pair, 1) : nullptr;
         if (!value)
             PyErr_Clear();
-        pairs.emplace_back(PyRef::borrowed(key), PyRef::borrowed(value));
+        visit(key, value);
     }
     return true;
 }
@@ -192,17 +221,16 @@ QVariant VariantConverter::toMap(PyObject *o)
 {
     if (!PyMapping_Check(o) || !enter(o))
         return QVariant();
-    std::vector<std::pair<PyRef, PyRef>> pairs;
-    const bool listed = mappingItems(o, pairs);
     QVariantMap map;
+    bool listed = false;
     {
         DeferredError deferred;
-        for (const auto &pair : pairs) {
+        listed = forEachMappingItem(o, [&](PyObject *key, PyObject *value) {
             // The value first, then the key; a later equal key replaces the value.
-            QVariant converted = pair.second ? convert(pair.second.get(), InferType) : QVariant();
+            QVariant converted = value ? convert(value, InferType) : QVariant();
             deferred.collect();
-            map.insert(TPyQtWrapping::PyObject2QString(pair.first.get()), std::move(converted));
-        }
+            map.insert(TPyQtWrapping::PyObject2QString(key), std::move(converted));
+        });
     }
     leave();
     return listed ? QVariant(map) : QVariant(); // a failed items call stays pending

@@ -97,7 +97,9 @@ TEST_F(VariantsTest, ContainersWithCyclesDeepNestingAndFailingMembers)
     exec("cyclic = []\ncyclic.append(cyclic)\ncyclic.append(1)\n"
          "selfmap = {}\nselfmap['me'] = selfmap\n"
          "a = []\nb = [a]\na.append(b)\n"
-         "deep = []\nfor _ in range(100000):\n    deep = [deep]\n");
+         "deep = []\nfor _ in range(100000):\n    deep = [deep]\n"
+         "class Clears(list):\n    def __len__(self):\n        target.clear()\n        target['z'] = 9\n        return 0\n"
+         "def clearing():\n    global target\n    target = {'b': 1, 'a': Clears(), 'c': 2}\n    return target\n");
     // The tree, and the class of the error left pending: the first error of a nested member stays.
     expectEach(Cases<>{
         {"cyclic", "list[invalid, int(1)]"}, {"selfmap", "map{me: invalid}"}, {"a", "list[list[invalid]]"},
@@ -106,6 +108,7 @@ TEST_F(VariantsTest, ContainersWithCyclesDeepNestingAndFailingMembers)
         {"[1, 2] as QVariantMap", "invalid AttributeError"},
         {"[BadLen(), 7, NoLen()]", "list[list[], int(7), list[]] IndexError"}, {"[{'k': 1}] * 2", "list[map{k: int(1)}, map{k: int(1)}]"},
         {"{'a': BadLen(), 'b': NoLen()}", "map{a: list[], b: list[]} IndexError"},
+        {"clearing()", "map{a: list[], b: int(1), c: int(2)}"}, // the items the dict had at the start
     }, [&](const std::string &c) {
         const size_t as = c.find(" as ");
         const int type = as == c.npos ? -1 : typeId(c.substr(as + 4));

@@ -17,7 +17,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <malloc.h>
+#include <unistd.h>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -30,6 +32,7 @@ namespace py = pybind11;
 namespace {
 
 bool smoke = false;
+std::string loadAtStart = "unknown";
 long N = 1000000;         // elements of the large inputs
 long StringListSize = 100000;
 long DictItems = 10000;
@@ -160,6 +163,8 @@ void printTable()
     }
     std::printf("\n%d goal%s missed (ratios within %.0f%% of a goal count as met)\n", missed,
                 missed == 1 ? "" : "s", NoiseMargin * 100);
+    std::printf("machine at start: load average %s (1, 5, 15 min), %ld cores\n", loadAtStart.c_str(),
+                sysconf(_SC_NPROCESSORS_ONLN));
 }
 
 // ---- Cases --------------------------------------------------------------------------------------
@@ -752,6 +757,16 @@ void prepareData()
         "gc.freeze()\n");
 }
 
+// Only the dict's conversion to a variant tree, for an instruction count (scripts/callgrind-dict.sh).
+int profileDict(int rounds)
+{
+    PyObject *dict = var("v_dict");
+    for (int i = 0; i < rounds; ++i)
+        benchmark::DoNotOptimize(TPyQtWrapping::PyObject2QVariant(dict, -1));
+    std::printf("%d rounds of %zd items\n", rounds, PyDict_Size(dict));
+    return 0;
+}
+
 bool preparePyQt()
 {
     const std::string code = std::string("from ") + PyQt + ".QtCore import QVariant\n"
@@ -776,12 +791,20 @@ int main(int argc, char **argv)
     static char interleave[] = "--benchmark_enable_random_interleaving=true";
     static char noColor[] = "--benchmark_color=false";
     std::vector<char *> args{argv[0], interleave, noColor};
+    int profileRounds = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--smoke") == 0)
             smoke = true;
+        else if (std::strcmp(argv[i], "--profile-dict") == 0 && i + 1 < argc)
+            profileRounds = std::atoi(argv[++i]);
         else
             args.push_back(argv[i]);
     }
+    // What the benchmark cannot control, for a reader to tell a noisy run.
+    std::ifstream loadAverage("/proc/loadavg");
+    std::string one, five, fifteen;
+    if (loadAverage >> one >> five >> fifteen)
+        loadAtStart = one + " " + five + " " + fifteen;
     if (smoke) {
         N = 1000;
         StringListSize = 100;
@@ -797,6 +820,8 @@ int main(int argc, char **argv)
 
     Py_InitializeEx(0);
     prepareData();
+    if (profileRounds > 0)
+        return profileDict(profileRounds);
     const bool havePyQt = preparePyQt();
     listToTableCases();
     numpyCases();

@@ -76,22 +76,58 @@ QString strToQString(PyObject *str)
     }
 }
 
-char16_t widestUnit(const char16_t *units, int n)
+// Texts of at least this many units go in blocks of that many, a fixed count that compilers turn
+// into vector instructions; the last block ends at the text's end, overlapping the one before.
+constexpr int Block = 8;
+
+// The bitwise OR of all units: below 0x80 exactly when the text is ASCII, below 0x100 exactly when
+// it is Latin-1, and below 0xD800 whenever it holds no surrogate. It picks the storage of a str
+// just as the widest unit would.
+char16_t unitsOr(const char16_t *units, int n)
 {
-    char16_t widest = 0;
-    for (int i = 0; i < n; ++i)
-        widest = std::max(widest, units[i]);
-    return widest;
+    char16_t bits = 0;
+    if (n < Block) {
+        for (int i = 0; i < n; ++i)
+            bits |= units[i];
+        return bits;
+    }
+    char16_t lanes[Block] = {};
+    for (int i = 0; i < n; i += Block) {
+        const char16_t *block = units + std::min(i, n - Block);
+        for (int k = 0; k < Block; ++k)
+            lanes[k] |= block[k];
+    }
+    for (char16_t lane : lanes)
+        bits |= lane;
+    return bits;
 }
 
-// Text without surrogates, a code point per unit, into the 1-byte or 2-byte storage its widest unit calls for.
-PyObject *strOfNarrowUnits(const char16_t *units, int n, char16_t widest)
+// Units below 0x100, one byte each.
+void narrowUnits(const char16_t *units, int n, Py_UCS1 *out)
 {
-    PyObject *str = PyUnicode_New(n, widest);
+    if (n < Block) {
+        for (int i = 0; i < n; ++i)
+            out[i] = Py_UCS1(units[i]);
+        return;
+    }
+    for (int i = 0; i < n; i += Block) {
+        const int at = std::min(i, n - Block);
+        char16_t block[Block]; // read first: the bytes written could alias the units, for all the compiler knows
+        std::memcpy(block, units + at, sizeof block);
+        for (int k = 0; k < Block; ++k)
+            out[at + k] = Py_UCS1(block[k]);
+    }
+}
+
+// Text without surrogates, a code point per unit, into the 1-byte or 2-byte storage that the OR of
+// its units calls for.
+PyObject *strOfNarrowUnits(const char16_t *units, int n, char16_t bits)
+{
+    PyObject *str = PyUnicode_New(n, bits);
     if (!str)
         return nullptr;
-    if (widest <= 0xFF)
-        std::copy(units, units + n, PyUnicode_1BYTE_DATA(str));
+    if (bits <= 0xFF)
+        narrowUnits(units, n, PyUnicode_1BYTE_DATA(str));
     else
         std::memcpy(PyUnicode_2BYTE_DATA(str), units, size_t(n) * 2);
     return str;
@@ -141,11 +177,11 @@ PyObject *TPyQtWrapping::QString2PyUnicode(const QString &text)
     const int n = text.size();
     if (n == 0)
         return nullptr;
-    const auto *units = reinterpret_cast<const char16_t *>(text.utf16());
-    const char16_t widest = widestUnit(units, n);
+    const auto *units = reinterpret_cast<const char16_t *>(text.constData());
+    const char16_t bits = unitsOr(units, n);
     const bool surrogates =
-        widest >= 0xD800 && std::any_of(units, units + n, [](char16_t u) { return QChar::isSurrogate(u); });
-    return surrogates ? strJoiningPairs(units, n) : strOfNarrowUnits(units, n, widest);
+        bits >= 0xD800 && std::any_of(units, units + n, [](char16_t u) { return QChar::isSurrogate(u); });
+    return surrogates ? strJoiningPairs(units, n) : strOfNarrowUnits(units, n, bits);
 }
 
 // ---- Python string literals ---------------------------------------------------------------------

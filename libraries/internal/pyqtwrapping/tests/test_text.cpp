@@ -61,6 +61,9 @@ TEST_F(TextTest, QStringToStrKeepsEveryCodeUnit)
         {units({0xDBFF, 0xE000}), "'\\udbff\\ue000'"}, {units({'a', 0, 'b'}), "'a\\x00b'"},
         {units({0xD800, 'x', 0xDBFF, 0xDFFF}), "'\\ud800x\\U0010ffff'"},
         {units({0xD83D, 0xDE00, 0xD800}), "'\\U0001f600\\ud800'"}, {units({0xFEFF, 'a'}), "'\\ufeffa'"},
+        {QString(8, QLatin1Char('a')) + QChar(0x80), "'" + times("a", 8) + "\\x80'"}, // units in blocks of 8
+        {QChar(0x100) + QString(8, QLatin1Char('a')), "'\\u0100" + times("a", 8) + "'"},
+        {QString(16, QLatin1Char('b')) + QChar(0xD800), "'" + times("b", 16) + "\\ud800'"},
         {QString(), "''"}, {QString(QLatin1String("")), "''"},
     }, [&](const QString &text) {
         PyObject *str = hold(W::QString2PyObject(text));

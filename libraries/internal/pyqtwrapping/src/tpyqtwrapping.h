@@ -1,4 +1,4 @@
-// Value conversions between an embedded CPython interpreter and Qt 5.
+// Value conversions between an embedded CPython interpreter and Qt 5 or Qt 6.
 //
 // TPyQtWrapping is a class of conversion functions and nothing else: it has no data, keeps no
 // state between calls, starts no threads and never takes the interpreter lock itself.
@@ -23,6 +23,8 @@
 //    QObjectIDQObjectPtr touch no Python state.
 //  - Python ints are read by the int, double and variant conversions as 32-bit signed values,
 //    whatever the width of the platform's long.
+//  - Type ids are the QMetaType ids of the Qt the library is built with: QMetaType::QKeySequence is
+//    75 in Qt 5 and 4107 in Qt 6. Name them by enum, never by number.
 #ifndef TPYQTWRAPPING_H
 #define TPYQTWRAPPING_H
 

@@ -14,7 +14,7 @@ using namespace PyQtWrappingPrivate;
 namespace {
 
 constexpr int InferType = -1;
-constexpr unsigned HighestKnownType = QMetaType::QKeySequence; // 75
+constexpr unsigned HighestKnownType = QMetaType::QKeySequence; // 75 in Qt 5, 4107 in Qt 6
 
 // Containers nest at most this deep, never deeper than the interpreter's recursion limit, and
 // the conversion uses at most StackBudget bytes of stack (frames are larger in some builds), so

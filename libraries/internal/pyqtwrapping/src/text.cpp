@@ -150,6 +150,23 @@ PyObject *strJoiningPairs(const char16_t *units, int n)
     return PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, points.get(), count);
 }
 
+// A str of a non-empty text, every code unit kept.
+PyObject *strOfUnits(const QString &text)
+{
+    const int n = text.size();
+    const auto *units = reinterpret_cast<const char16_t *>(text.constData());
+    const char16_t bits = unitsOr(units, n);
+    const bool surrogates =
+        bits >= 0xD800 && std::any_of(units, units + n, [](char16_t u) { return QChar::isSurrogate(u); });
+    return surrogates ? strJoiningPairs(units, n) : strOfNarrowUnits(units, n, bits);
+}
+
+// A str of any text: an empty one gives ''.
+PyObject *strOf(const QString &text)
+{
+    return text.isEmpty() ? Py_BuildValue("s", "") : strOfUnits(text);
+}
+
 } // namespace
 
 QString TPyQtWrapping::PyObject2QString(PyObject *pyObject)
@@ -167,21 +184,12 @@ QString TPyQtWrapping::PyObject2QString(PyObject *pyObject)
 
 PyObject *TPyQtWrapping::QString2PyObject(const QString &text)
 {
-    if (text.isEmpty())
-        return Py_BuildValue("s", "");
-    return QString2PyUnicode(text);
+    return strOf(text);
 }
 
 PyObject *TPyQtWrapping::QString2PyUnicode(const QString &text)
 {
-    const int n = text.size();
-    if (n == 0)
-        return nullptr;
-    const auto *units = reinterpret_cast<const char16_t *>(text.constData());
-    const char16_t bits = unitsOr(units, n);
-    const bool surrogates =
-        bits >= 0xD800 && std::any_of(units, units + n, [](char16_t u) { return QChar::isSurrogate(u); });
-    return surrogates ? strJoiningPairs(units, n) : strOfNarrowUnits(units, n, bits);
+    return text.isEmpty() ? nullptr : strOfUnits(text);
 }
 
 // ---- Python string literals ---------------------------------------------------------------------
@@ -245,7 +253,7 @@ QString floatText(PyObject *item)
 
 PyObject *TPyQtWrapping::QStringList2PyObject(const QStringList &list)
 {
-    return buildStrList(list.size(), nullptr, [&](Py_ssize_t i) { return QString2PyObject(list.at(int(i))); });
+    return buildStrList(list.size(), nullptr, [&](Py_ssize_t i) { return strOf(list.at(int(i))); });
 }
 
 QStringList TPyQtWrapping::PyObject2QStringList(PyObject *pyObject, bool strict, bool *ok)
@@ -298,5 +306,5 @@ PyObject *TPyQtWrapping::QStringTable2PyObject(QString *table, unsigned long lon
     if (!table)
         Py_RETURN_NONE;
     const ListReport report("QString*");
-    return buildStrList(count, &report, [&](Py_ssize_t i) { return QString2PyObject(table[i]); });
+    return buildStrList(count, &report, [&](Py_ssize_t i) { return strOf(table[i]); });
 }

@@ -53,7 +53,8 @@ TEST_F(TextTest, QStringToStrKeepsEveryCodeUnit)
     auto times = [](const char *piece, int n) { return QString::fromLatin1(piece).repeated(n).toStdString(); };
     expectEach(Cases<QString>{
         {units({0x7F, 0x80}), "'\\x7f\\x80'"}, {QString(70, QChar(0xFF)), "'" + times("\\xff", 70) + "'"},
-        {units({0xFF, 0x100}), "'\\xff\\u0100'"}, {QString(63, QLatin1Char('a')) + QChar(0x100), "'" + times("a", 63) + "\\u0100'"},
+        {units({0xFF, 0x100}), "'\\xff\\u0100'"}, {units({0x100}), "'\\u0100'"},
+        {QString(63, QLatin1Char('a')) + QChar(0x100), "'" + times("a", 63) + "\\u0100'"},
         {units({0xD7FF}), "'\\ud7ff'"}, {units({0xE000, 0xFFFF}), "'\\ue000\\uffff'"},
         {units({0xD800, 0xDC00}), "'\\U00010000'"}, {units({0xD800, 0xDFFF}), "'\\U000103ff'"},
         {units({0xDBFF, 0xDFFF}), "'\\U0010ffff'"}, {units({0xD7FF, 0xDC00}), "'\\ud7ff\\udc00'"},

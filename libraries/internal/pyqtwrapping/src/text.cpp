@@ -77,8 +77,17 @@ QString strToQString(PyObject *str)
 }
 
 // Texts of at least this many units go in blocks of that many, a fixed count that compilers turn
-// into vector instructions; the last block ends at the text's end, overlapping the one before.
+// into vector instructions.
 constexpr int Block = 8;
+
+// Calls visit(at) for the blocks that cover units 0 to n-1 (n at least Block); the last block ends
+// at n, overlapping the one before.
+template <typename Visit>
+void forEachBlock(int n, Visit &&visit)
+{
+    for (int i = 0; i < n; i += Block)
+        visit(std::min(i, n - Block));
+}
 
 // The bitwise OR of all units: below 0x80 exactly when the text is ASCII, below 0x100 exactly when
 // it is Latin-1, and below 0xD800 whenever it holds no surrogate. It picks the storage of a str
@@ -92,11 +101,10 @@ char16_t unitsOr(const char16_t *units, int n)
         return bits;
     }
     char16_t lanes[Block] = {};
-    for (int i = 0; i < n; i += Block) {
-        const char16_t *block = units + std::min(i, n - Block);
+    forEachBlock(n, [&](int at) {
         for (int k = 0; k < Block; ++k)
-            lanes[k] |= block[k];
-    }
+            lanes[k] |= units[at + k];
+    });
     for (char16_t lane : lanes)
         bits |= lane;
     return bits;
@@ -110,13 +118,12 @@ void narrowUnits(const char16_t *units, int n, Py_UCS1 *out)
             out[i] = Py_UCS1(units[i]);
         return;
     }
-    for (int i = 0; i < n; i += Block) {
-        const int at = std::min(i, n - Block);
+    forEachBlock(n, [&](int at) {
         char16_t block[Block]; // read first: the bytes written could alias the units, for all the compiler knows
         std::memcpy(block, units + at, sizeof block);
         for (int k = 0; k < Block; ++k)
             out[at + k] = Py_UCS1(block[k]);
-    }
+    });
 }
 
 // Text without surrogates, a code point per unit, into the 1-byte or 2-byte storage that the OR of

@@ -19,6 +19,7 @@ constexpr unsigned HighestKnownType = QMetaType::QKeySequence; // 75 in Qt 5, 41
 // Containers nest at most this deep, never deeper than the interpreter's recursion limit, and
 // the conversion uses at most StackBudget bytes of stack (frames are larger in some builds), so
 // that neither the conversion nor the destruction of the variant tree exhausts the stack.
+constexpr int DepthCap = 5000;
 // AddressSanitizer surrounds every local with guard zones, which makes frames some times larger.
 #if defined(__SANITIZE_ADDRESS__)
 #define PYQTWRAPPING_ASAN 1
@@ -27,7 +28,6 @@ constexpr unsigned HighestKnownType = QMetaType::QKeySequence; // 75 in Qt 5, 41
 #define PYQTWRAPPING_ASAN 1
 #endif
 #endif
-constexpr int DepthCap = 5000;
 #ifdef PYQTWRAPPING_ASAN
 constexpr uintptr_t StackBudget = 4 * 1024 * 1024;
 #else

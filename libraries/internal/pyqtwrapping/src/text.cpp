@@ -81,12 +81,14 @@ QString strToQString(PyObject *str)
 constexpr int Block = 8;
 
 // Calls visit(at) for the blocks that cover units 0 to n-1 (n at least Block); the last block ends
-// at n, overlapping the one before.
+// at n, overlapping the one before. Texts of up to two blocks, the most common, take straight code.
 template <typename Visit>
 void forEachBlock(int n, Visit &&visit)
 {
-    for (int i = 0; i < n; i += Block)
-        visit(std::min(i, n - Block));
+    visit(0);
+    for (int at = Block; at < n - Block; at += Block)
+        visit(at);
+    visit(n - Block);
 }
 
 // The bitwise OR of all units: below 0x80 exactly when the text is ASCII, below 0x100 exactly when

@@ -19,8 +19,11 @@ inline PyObject *variantToPython(const QVariant &v)
     if (v.userType() == QMetaType::QVariantList) {
         const QVariantList members = v.toList();
         PyObject *list = TPyQtWrapping::QVariantList2PyObject(members);
+        // Nested lists and maps are the members the library gave None for: looking at the list's
+        // items first spares a second walk over every member of a long flat list.
         for (int i = 0; list && PyList_Check(list) && i < members.size(); ++i) {
-            PyObject *member = isVariantContainer(members.at(i)) ? variantToPython(members.at(i)) : nullptr;
+            const bool nested = PyList_GET_ITEM(list, i) == Py_None && isVariantContainer(members.at(i));
+            PyObject *member = nested ? variantToPython(members.at(i)) : nullptr;
             if (member)
                 PyList_SetItem(list, i, member);
         }

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <fstream>
 #include <malloc.h>
+#include <sys/mman.h>
 #include <unistd.h>
 #include <cstring>
 #include <functional>
@@ -51,6 +52,25 @@ void run(const std::string &code)
 }
 
 PyObject *var(const char *name) { return PyDict_GetItemString(globals(), name); }
+
+// The interpreter hands an emptied arena of small objects back to the kernel and maps a fresh one
+// for the next: every new list of strs or floats would then pay for page faults and page clearing,
+// which cost as much as the conversion itself and vary with the machine's state. Emptied arenas
+// are kept for reuse instead, as the C heap keeps its freed memory (see main).
+std::vector<void *> keptArenas;
+
+void *reuseArena(void *, size_t size)
+{
+    if (!keptArenas.empty()) {
+        void *arena = keptArenas.back();
+        keptArenas.pop_back();
+        return arena;
+    }
+    void *arena = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return arena == MAP_FAILED ? nullptr : arena;
+}
+
+void keepArena(void *, void *arena, size_t) { keptArenas.push_back(arena); }
 
 // ---- The table ----------------------------------------------------------------------------------
 
@@ -815,6 +835,9 @@ int main(int argc, char **argv)
     // and the figures measure page clearing rather than conversion.
     mallopt(M_MMAP_THRESHOLD, 1 << 30);
     mallopt(M_TRIM_THRESHOLD, -1);
+    keptArenas.reserve(1 << 16);
+    PyObjectArenaAllocator arenas{nullptr, reuseArena, keepArena};
+    PyObject_SetArenaAllocator(&arenas);
     int count = int(args.size());
     benchmark::Initialize(&count, args.data());
 

@@ -44,13 +44,34 @@ bool parseElement(PyObject *item, T &value)
     return false;
 }
 
+// Items from i on, up to n, while they are what parseElement reads directly (exact floats for the
+// float units, exact ints for the integer units): reading them runs no Python code, so the list's
+// storage is taken once for the whole run. Returns the index the run stops at.
+template <typename T>
+Py_ssize_t readDirectRun(PyObject *list, Py_ssize_t i, Py_ssize_t n, T *table)
+{
+    PyObject *const *items = reinterpret_cast<PyListObject *>(list)->ob_item;
+    const Py_ssize_t end = std::min(n, PyList_GET_SIZE(list));
+    for (; i < end; ++i) {
+        if constexpr (std::is_floating_point<T>::value) {
+            if (!isExactFloat(items[i]))
+                break;
+            table[i] = static_cast<T>(PyFloat_AS_DOUBLE(items[i]));
+        } else if (!isExactInt(items[i]) || !readExactInt(items[i], table[i])) {
+            break;
+        }
+    }
+    return i;
+}
+
 // The first n items of a list (n taken before the call) as a table, or null as soon as one is
 // refused or gone: converting an element may run Python code that changes the list.
 template <typename T>
 T *listToTable(PyObject *list, Py_ssize_t n)
 {
     std::unique_ptr<T[]> table(new T[size_t(n)]);
-    for (Py_ssize_t i = 0; i < n; ++i) {
+    for (Py_ssize_t i = readDirectRun(list, 0, n, table.get()); i < n;
+         i = readDirectRun(list, i + 1, n, table.get())) {
         PyObject *item = listItem(list, i);
         // Exact floats and ints convert without running Python code; anything else is held while
         // its __float__ or __index__ runs, which may change the list.

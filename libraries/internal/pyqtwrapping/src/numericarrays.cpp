@@ -305,16 +305,24 @@ namespace {
 
 // Element i of a one-dimensional array, through its stride and with its bytes swapped when the
 // array is not in the machine's byte order.
-template <typename Element>
-Element readElement(const char *data, npy_intp stride, npy_intp i, bool swapped)
+template <typename Element, bool Swapped>
+Element readElement(const char *data, npy_intp stride, npy_intp i)
 {
     Element value;
     unsigned char bytes[sizeof(Element)];
     std::memcpy(bytes, data + i * stride, sizeof(Element));
-    if (swapped)
+    if (Swapped)
         std::reverse(bytes, bytes + sizeof(Element));
     std::memcpy(&value, bytes, sizeof(Element));
     return value;
+}
+
+// The byte order is a loop of its own, so that the loop over the elements tests nothing else.
+template <typename Element, bool Swapped>
+void convertStrided(double *table, const char *data, npy_intp n, npy_intp stride)
+{
+    for (npy_intp i = 0; i < n; ++i)
+        table[i] = static_cast<double>(readElement<Element, Swapped>(data, stride, i));
 }
 
 template <typename Element>
@@ -330,8 +338,10 @@ void convertElements(double *table, const char *data, npy_intp n, npy_intp strid
             table[i] = static_cast<double>(elements[i]);
         return;
     }
-    for (npy_intp i = 0; i < n; ++i)
-        table[i] = static_cast<double>(readElement<Element>(data, stride, i, swapped));
+    if (swapped)
+        convertStrided<Element, true>(table, data, n, stride);
+    else
+        convertStrided<Element, false>(table, data, n, stride);
 }
 
 // NumPy's long and unsigned long have the platform's long width: 64-bit integers here, read as

@@ -24,43 +24,49 @@ constexpr const char *formatUnit()
                                            : "h";
 }
 
-// One element as PyArg_Parse reads it with the table's format unit. Exact floats (for the float
-// units) and exact ints (for the integer units) are read directly, which is exactly what the unit
-// gives for them; everything else takes the interpreter's own path, its error cleared on refusal.
+// Whether an element is read directly rather than parsed: an exact float for the float units, an
+// exact int for the integer units. Reading one runs no Python code and gives exactly what the
+// format unit gives.
+template <typename T>
+bool isDirectElement(PyObject *item)
+{
+    return std::is_floating_point<T>::value ? isExactFloat(item) : isExactInt(item);
+}
+
+// A direct element's value; false for an int out of the unit's range.
+template <typename T>
+bool readDirectElement(PyObject *item, T &value)
+{
+    if constexpr (std::is_floating_point<T>::value) {
+        value = static_cast<T>(PyFloat_AS_DOUBLE(item));
+        return true;
+    } else {
+        return readExactInt(item, value);
+    }
+}
+
+// One element as PyArg_Parse reads it with the table's format unit: direct elements are read
+// directly, everything else takes the interpreter's own path, its error cleared on refusal.
 template <typename T>
 bool parseElement(PyObject *item, T &value)
 {
-    if constexpr (std::is_floating_point<T>::value) {
-        if (isExactFloat(item)) {
-            value = static_cast<T>(PyFloat_AS_DOUBLE(item));
-            return true;
-        }
-    } else if (isExactInt(item)) {
-        return readExactInt(item, value);
-    }
+    if (isDirectElement<T>(item))
+        return readDirectElement(item, value);
     if (PyArg_Parse(item, formatUnit<T>(), &value))
         return true;
     PyErr_Clear();
     return false;
 }
 
-// Items from i on, up to n, while they are what parseElement reads directly (exact floats for the
-// float units, exact ints for the integer units): reading them runs no Python code, so the list's
+// Items from i on, up to n, while they are direct elements: with no Python code run, the list's
 // storage is taken once for the whole run. Returns the index the run stops at.
 template <typename T>
 Py_ssize_t readDirectRun(PyObject *list, Py_ssize_t i, Py_ssize_t n, T *table)
 {
     PyObject *const *items = reinterpret_cast<PyListObject *>(list)->ob_item;
     const Py_ssize_t end = std::min(n, PyList_GET_SIZE(list));
-    for (; i < end; ++i) {
-        if constexpr (std::is_floating_point<T>::value) {
-            if (!isExactFloat(items[i]))
-                break;
-            table[i] = static_cast<T>(PyFloat_AS_DOUBLE(items[i]));
-        } else if (!isExactInt(items[i]) || !readExactInt(items[i], table[i])) {
-            break;
-        }
-    }
+    while (i < end && isDirectElement<T>(items[i]) && readDirectElement(items[i], table[i]))
+        ++i;
     return i;
 }
 

@@ -1,8 +1,11 @@
 #include "tpyqtwrapping_p.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
+#include <type_traits>
 
 using namespace PyQtWrappingPrivate;
 
@@ -14,23 +17,145 @@ bool isByteOrderMark(char32_t unit) { return unit == 0xFEFF || unit == 0xFFFE; }
 bool isHighSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool isLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
-// The length up to the first zero unit. The interpreter ends every str's and bytes' storage with a
-// zero unit, so the search never runs past it.
-template <typename Unit>
-int lengthToNul(const Unit *units)
+// Texts of at least this many units go in blocks of that many, a fixed count that compilers turn
+// into vector instructions.
+constexpr int Block = 8;
+
+// Calls visit(at) for the blocks of Width units that cover units 0 to n-1 (n at least Width); the
+// last block ends at n, overlapping the one before. Texts of up to two blocks, the most common,
+// take straight code.
+template <int Width = Block, typename Visit>
+void forEachBlock(Py_ssize_t n, Visit &&visit)
 {
-    if (sizeof(Unit) == 1)
-        return int(std::strlen(reinterpret_cast<const char *>(units)));
-    const Unit *end = units;
-    while (*end != 0)
-        ++end;
-    return int(end - units);
+    visit(0);
+    for (Py_ssize_t at = Width; at < n - Width; at += Width)
+        visit(at);
+    visit(n - Width);
+}
+
+// Notes, a machine word at a time, whether any unit of the blocks of Width units it is shown is
+// zero. A word has a zero lane exactly when (word - lowBits) & ~word & highBits is not zero; each
+// word of a block keeps its own result, so that compilers can handle a block as vectors.
+template <int Width, typename Unit>
+class ZeroUnitFinder
+{
+    static constexpr size_t Bytes = Width * sizeof(Unit);
+    using Word = std::conditional_t<Bytes >= 8, uint64_t,
+                                    std::conditional_t<Bytes == 4, uint32_t,
+                                                       std::conditional_t<Bytes == 2, uint16_t, uint8_t>>>;
+    static constexpr size_t Words = Bytes / sizeof(Word);
+
+    static constexpr Word lowBits()
+    {
+        Word bits = 0;
+        for (size_t byte = 0; byte < sizeof(Word); byte += sizeof(Unit))
+            bits = Word(bits | Word(1) << (8 * byte));
+        return bits;
+    }
+    static constexpr Word highBits() { return Word(lowBits() << (8 * sizeof(Unit) - 1)); }
+
+public:
+    void look(const Unit *block)
+    {
+#pragma GCC unroll 8
+        for (size_t w = 0; w < Words; ++w) {
+            Word word;
+            std::memcpy(&word, reinterpret_cast<const char *>(block) + w * sizeof(Word), sizeof word);
+            m_zeros[w] = Word(m_zeros[w] | (Word(word - lowBits()) & Word(~word) & highBits()));
+        }
+    }
+    bool found() const
+    {
+        Word all = 0;
+        for (Word zeros : m_zeros)
+            all = Word(all | zeros);
+        return all != 0;
+    }
+
+private:
+    Word m_zeros[Words] = {};
+};
+
+// Calls walk(std::integral_constant<int, Width>()) with the widest block that n units (at least
+// one) fill: 64 bytes for long texts, then Block, 4, 2 and 1 units. Each size class is straight
+// code, so that no branch depends on a unit, or on the length beyond its size class.
+template <typename Unit, typename Walk>
+bool walkWidestBlocks(Py_ssize_t n, Walk &&walk)
+{
+    constexpr int Wide = 64 / sizeof(Unit);
+    if (n >= Wide)
+        return walk(std::integral_constant<int, Wide>());
+    if (n >= Block)
+        return walk(std::integral_constant<int, Block>());
+    if (n >= 4)
+        return walk(std::integral_constant<int, 4>());
+    if (n >= 2)
+        return walk(std::integral_constant<int, 2>());
+    return walk(std::integral_constant<int, 1>());
+}
+
+// Whether any of units 0 to n-1 is zero. The usual answer is no, and a scan that stops at the zero
+// (strlen) costs a mispredicted loop exit and holds up the allocation that waits on its length.
+template <typename Unit>
+bool anyZeroUnit(const Unit *units, Py_ssize_t n)
+{
+    return n > 0 && walkWidestBlocks<Unit>(n, [&](auto width) {
+               constexpr int Width = decltype(width)::value;
+               ZeroUnitFinder<Width, Unit> finder;
+               forEachBlock<Width>(n, [&](Py_ssize_t at) { finder.look(units + at); });
+               return finder.found();
+           });
+}
+
+// The length of units 0 to n-1 up to the first zero unit.
+template <typename Unit>
+int lengthToNul(const Unit *units, Py_ssize_t n)
+{
+    if (!anyZeroUnit(units, n))
+        return int(n);
+    return int(std::find(units, units + n, Unit(0)) - units);
+}
+
+// Units 0 to n-1 (n at least Width) of a 1-byte or 2-byte str's storage as UTF-16 into out, in
+// blocks of Width; whether any was zero.
+template <int Width, typename Unit>
+bool copyFindingZero(const Unit *units, Py_ssize_t n, char16_t *out)
+{
+    ZeroUnitFinder<Width, Unit> finder;
+    forEachBlock<Width>(n, [&](Py_ssize_t at) {
+        Unit block[Width]; // read first: the units written could alias the ones read, for all the compiler knows
+        std::memcpy(block, units + at, sizeof block);
+        finder.look(block);
+#pragma GCC unroll 64
+        for (int k = 0; k < Width; ++k)
+            out[at + k] = char16_t(block[k]);
+    });
+    return finder.found();
+}
+
+QString textOf(const Py_UCS1 *chars, int n) { return QString::fromLatin1(reinterpret_cast<const char *>(chars), n); }
+QString textOf(const Py_UCS2 *units, int n) { return QString(reinterpret_cast<const QChar *>(units), n); }
+
+// The text of a 1-byte or 2-byte str's storage up to its first zero. A long text is copied and
+// searched for the zero in one pass: a str seldom holds one, and searching first reads it twice.
+// A short one is searched first and copied by Qt, which is quicker at that size.
+template <typename Unit>
+QString textUpToNul(const Unit *units, Py_ssize_t n)
+{
+    constexpr int Wide = 64 / sizeof(Unit);
+    if (n < Wide)
+        return textOf(units, lengthToNul(units, n));
+    QString text(int(n), Qt::Uninitialized);
+    if (copyFindingZero<Wide>(units, n, reinterpret_cast<char16_t *>(text.data())))
+        text.truncate(lengthToNul(units, n));
+    return text;
 }
 
 // A text of UTF-16 code units as QString::fromUtf16 reads it: a leading U+FEFF or U+FFFE goes
 // through it, whose byte-order-mark handling decides what it means; any other text is what it
-// gives for it anyway, unchanged.
-QString readByteOrderMark(const QString &text)
+// gives for it anyway, unchanged. Taken by value and moved out, so that the usual text costs no
+// reference count traffic.
+QString readByteOrderMark(QString text)
 {
     if (!text.isEmpty() && isByteOrderMark(text.at(0).unicode()))
         return QString::fromUtf16(reinterpret_cast<const char16_t *>(text.utf16()), text.size());
@@ -51,7 +176,7 @@ QString fromCodePoints(const Py_UCS4 *points, int n)
             *out++ = char16_t(*p);
         }
     }
-    return readByteOrderMark(text);
+    return readByteOrderMark(std::move(text));
 }
 
 // A str's characters up to its first U+0000, read straight from the interpreter's storage.
@@ -60,35 +185,17 @@ QString strToQString(PyObject *str)
     if (!strStorageReady(str))
         return QString(); // the MemoryError stays pending
     const void *data = PyUnicode_DATA(str);
+    // A QString holds at most INT_MAX units under Qt 5: a longer str, beyond what the library
+    // supports, is cut there rather than overrun.
+    const Py_ssize_t n = std::min<Py_ssize_t>(PyUnicode_GET_LENGTH(str), std::numeric_limits<int>::max());
     switch (PyUnicode_KIND(str)) {
-    case PyUnicode_1BYTE_KIND: {
-        const auto *chars = static_cast<const char *>(data);
-        return QString::fromLatin1(chars, lengthToNul(chars));
-    }
-    case PyUnicode_2BYTE_KIND: {
-        const auto *units = static_cast<const char16_t *>(data);
-        return readByteOrderMark(QString(reinterpret_cast<const QChar *>(units), lengthToNul(units)));
-    }
+    case PyUnicode_1BYTE_KIND: return textUpToNul(static_cast<const Py_UCS1 *>(data), n);
+    case PyUnicode_2BYTE_KIND: return readByteOrderMark(textUpToNul(static_cast<const Py_UCS2 *>(data), n));
     default: {
         const auto *points = static_cast<const Py_UCS4 *>(data);
-        return fromCodePoints(points, lengthToNul(points));
+        return fromCodePoints(points, lengthToNul(points, n));
     }
     }
-}
-
-// Texts of at least this many units go in blocks of that many, a fixed count that compilers turn
-// into vector instructions.
-constexpr int Block = 8;
-
-// Calls visit(at) for the blocks that cover units 0 to n-1 (n at least Block); the last block ends
-// at n, overlapping the one before. Texts of up to two blocks, the most common, take straight code.
-template <typename Visit>
-void forEachBlock(int n, Visit &&visit)
-{
-    visit(0);
-    for (int at = Block; at < n - Block; at += Block)
-        visit(at);
-    visit(n - Block);
 }
 
 // The bitwise OR of all units: below 0x80 exactly when the text is ASCII, below 0x100 exactly when
@@ -103,7 +210,7 @@ char16_t unitsOr(const char16_t *units, int n)
         return bits;
     }
     char16_t lanes[Block] = {};
-    forEachBlock(n, [&](int at) {
+    forEachBlock(n, [&](Py_ssize_t at) {
         for (int k = 0; k < Block; ++k)
             lanes[k] |= units[at + k];
     });
@@ -120,7 +227,7 @@ void narrowUnits(const char16_t *units, int n, Py_UCS1 *out)
             out[i] = Py_UCS1(units[i]);
         return;
     }
-    forEachBlock(n, [&](int at) {
+    forEachBlock(n, [&](Py_ssize_t at) {
         char16_t block[Block]; // read first: the bytes written could alias the units, for all the compiler knows
         std::memcpy(block, units + at, sizeof block);
         for (int k = 0; k < Block; ++k)
@@ -220,7 +327,7 @@ QString TPyQtWrapping::PyObject2QString(PyObject *pyObject)
         return strToQString(pyObject);
     if (PyBytes_Check(pyObject)) {
         const char *bytes = PyBytes_AS_STRING(pyObject);
-        return QString::fromUtf8(bytes, lengthToNul(bytes));
+        return QString::fromUtf8(bytes, lengthToNul(bytes, PyBytes_GET_SIZE(pyObject)));
     }
     return QString();
 }

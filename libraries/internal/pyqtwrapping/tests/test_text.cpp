@@ -48,6 +48,25 @@ TEST_F(TextTest, PythonToQString)
     EXPECT_TRUE(W::PyObject2QString(nullptr).isNull());
 }
 
+// The first zero ends the text wherever it falls, in texts of every length class (the search goes
+// by windows, blocks and wide blocks) and every storage kind.
+TEST_F(TextTest, PythonToQStringEndsAtTheFirstZero)
+{
+    for (const std::string unit : {"'a'", "'\\xe9'", "'\\u65e5'", "'\\U0001F600'", "b'a'"}) {
+        const std::string zero = unit[0] == 'b' ? "b'\\x00'" : "'\\x00'";
+        const QString one = W::PyObject2QString(in(unit));
+        for (int n : {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 66, 127, 128, 129, 200}) {
+            for (int at : {n, 0, 1, n / 2, n - 2, n - 1}) { // n: no zero
+                if (at < 0)
+                    continue;
+                const auto times = [&](int k) { return unit + " * " + std::to_string(k); };
+                const std::string e = at == n ? times(n) : times(at) + " + " + zero + " + " + times(n - at - 1);
+                EXPECT_EQ(W::PyObject2QString(in(e)), one.repeated(at)) << e;
+            }
+        }
+    }
+}
+
 TEST_F(TextTest, QStringToStrKeepsEveryCodeUnit)
 {
     auto times = [](const char *piece, int n) { return QString::fromLatin1(piece).repeated(n).toStdString(); };

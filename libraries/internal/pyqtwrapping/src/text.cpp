@@ -136,19 +136,27 @@ bool copyFindingZero(const Unit *units, Py_ssize_t n, char16_t *out)
 QString textOf(const Py_UCS1 *chars, int n) { return QString::fromLatin1(reinterpret_cast<const char *>(chars), n); }
 QString textOf(const Py_UCS2 *units, int n) { return QString(reinterpret_cast<const QChar *>(units), n); }
 
-// The text of a 1-byte or 2-byte str's storage up to its first zero. A long text is copied and
-// searched for the zero in one pass: a str seldom holds one, and searching first reads it twice.
-// A short one is searched first and copied by Qt, which is quicker at that size.
+// The text of a 1-byte or 2-byte str's storage up to its first zero, for a long one (n at least
+// Width): copied and searched in one pass, since a str seldom holds a zero and searching first
+// reads it twice. Kept out of line, away from the short texts' path.
+template <int Width, typename Unit>
+Q_NEVER_INLINE QString longTextUpToNul(const Unit *units, Py_ssize_t n)
+{
+    QString text(int(n), Qt::Uninitialized);
+    if (copyFindingZero<Width>(units, n, reinterpret_cast<char16_t *>(text.data())))
+        text.truncate(lengthToNul(units, n));
+    return text;
+}
+
+// The same for any length: a short text is searched first, then copied by Qt, which is quicker at
+// that size.
 template <typename Unit>
 QString textUpToNul(const Unit *units, Py_ssize_t n)
 {
     constexpr int Wide = 64 / sizeof(Unit);
-    if (n < Wide)
-        return textOf(units, lengthToNul(units, n));
-    QString text(int(n), Qt::Uninitialized);
-    if (copyFindingZero<Wide>(units, n, reinterpret_cast<char16_t *>(text.data())))
-        text.truncate(lengthToNul(units, n));
-    return text;
+    if (n >= Wide)
+        return longTextUpToNul<Wide>(units, n);
+    return textOf(units, lengthToNul(units, n));
 }
 
 // A text of UTF-16 code units as QString::fromUtf16 reads it: a leading U+FEFF or U+FFFE goes

@@ -34,6 +34,31 @@ namespace {
 
 bool smoke = false;
 std::string loadAtStart = "unknown";
+
+// The machine's CPU time so far, all cores, in clock ticks: the total and the part the hypervisor
+// gave to other guests (steal). Zeros where /proc/stat does not tell.
+struct CpuTime {
+    long long total = 0;
+    long long stolen = 0;
+};
+
+CpuTime cpuTime()
+{
+    std::ifstream stat("/proc/stat");
+    std::string label;
+    CpuTime time;
+    long long ticks = 0;
+    if (!(stat >> label) || label != "cpu")
+        return time;
+    for (int field = 0; field < 8 && stat >> ticks; ++field) { // user nice system idle iowait irq softirq steal
+        time.total += ticks;
+        if (field == 7)
+            time.stolen = ticks;
+    }
+    return time;
+}
+
+CpuTime cpuAtStart;
 long N = 1000000;         // elements of the large inputs
 long StringListSize = 100000;
 long DictItems = 10000;
@@ -185,6 +210,10 @@ void printTable()
                 missed == 1 ? "" : "s", NoiseMargin * 100);
     std::printf("machine at start: load average %s (1, 5, 15 min), %ld cores\n", loadAtStart.c_str(),
                 sysconf(_SC_NPROCESSORS_ONLN));
+    const CpuTime now = cpuTime();
+    if (now.total > cpuAtStart.total)
+        std::printf("during the run: %.1f%% of the machine's CPU time went to other guests (steal)\n",
+                    100.0 * double(now.stolen - cpuAtStart.stolen) / double(now.total - cpuAtStart.total));
 }
 
 // ---- Cases --------------------------------------------------------------------------------------
@@ -825,6 +854,7 @@ int main(int argc, char **argv)
     std::string one, five, fifteen;
     if (loadAverage >> one >> five >> fifteen)
         loadAtStart = one + " " + five + " " + fifteen;
+    cpuAtStart = cpuTime();
     if (smoke) {
         N = 1000;
         StringListSize = 100;

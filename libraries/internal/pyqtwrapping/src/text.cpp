@@ -21,6 +21,10 @@ bool isLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 // into vector instructions.
 constexpr int Block = 8;
 
+// Long texts go in blocks of 64 bytes.
+template <typename Unit>
+constexpr int WideBlock = 64 / sizeof(Unit);
+
 // Calls visit(at) for the blocks of Width units that cover units 0 to n-1 (n at least Width); the
 // last block ends at n, overlapping the one before. Texts of up to two blocks, the most common,
 // take straight code.
@@ -77,12 +81,12 @@ private:
 };
 
 // Calls walk(std::integral_constant<int, Width>()) with the widest block that n units (at least
-// one) fill: 64 bytes for long texts, then Block, 4, 2 and 1 units. Each size class is straight
-// code, so that no branch depends on a unit, or on the length beyond its size class.
+// one) fill: WideBlock, then Block, 4, 2 and 1 units. Each size class is straight code, so that no
+// branch depends on a unit, or on the length beyond its size class.
 template <typename Unit, typename Walk>
 bool walkWidestBlocks(Py_ssize_t n, Walk &&walk)
 {
-    constexpr int Wide = 64 / sizeof(Unit);
+    constexpr int Wide = WideBlock<Unit>;
     if (n >= Wide)
         return walk(std::integral_constant<int, Wide>());
     if (n >= Block)
@@ -93,6 +97,10 @@ bool walkWidestBlocks(Py_ssize_t n, Walk &&walk)
         return walk(std::integral_constant<int, 2>());
     return walk(std::integral_constant<int, 1>());
 }
+
+// A QString holds at most INT_MAX units under Qt 5: a longer str or bytes, beyond what the library
+// supports, is cut there rather than overrun.
+Py_ssize_t cappedLength(Py_ssize_t n) { return std::min<Py_ssize_t>(n, std::numeric_limits<int>::max()); }
 
 // Whether any of units 0 to n-1 is zero. The usual answer is no, and a scan that stops at the zero
 // (strlen) costs a mispredicted loop exit and holds up the allocation that waits on its length.
@@ -153,7 +161,7 @@ Q_NEVER_INLINE QString longTextUpToNul(const Unit *units, Py_ssize_t n)
 template <typename Unit>
 QString textUpToNul(const Unit *units, Py_ssize_t n)
 {
-    constexpr int Wide = 64 / sizeof(Unit);
+    constexpr int Wide = WideBlock<Unit>;
     if (n >= Wide)
         return longTextUpToNul<Wide>(units, n);
     return textOf(units, lengthToNul(units, n));
@@ -193,9 +201,7 @@ QString strToQString(PyObject *str)
     if (!strStorageReady(str))
         return QString(); // the MemoryError stays pending
     const void *data = PyUnicode_DATA(str);
-    // A QString holds at most INT_MAX units under Qt 5: a longer str, beyond what the library
-    // supports, is cut there rather than overrun.
-    const Py_ssize_t n = std::min<Py_ssize_t>(PyUnicode_GET_LENGTH(str), std::numeric_limits<int>::max());
+    const Py_ssize_t n = cappedLength(PyUnicode_GET_LENGTH(str));
     switch (PyUnicode_KIND(str)) {
     case PyUnicode_1BYTE_KIND: return textUpToNul(static_cast<const Py_UCS1 *>(data), n);
     case PyUnicode_2BYTE_KIND: return readByteOrderMark(textUpToNul(static_cast<const Py_UCS2 *>(data), n));
@@ -335,7 +341,7 @@ QString TPyQtWrapping::PyObject2QString(PyObject *pyObject)
         return strToQString(pyObject);
     if (PyBytes_Check(pyObject)) {
         const char *bytes = PyBytes_AS_STRING(pyObject);
-        return QString::fromUtf8(bytes, lengthToNul(bytes, PyBytes_GET_SIZE(pyObject)));
+        return QString::fromUtf8(bytes, lengthToNul(bytes, cappedLength(PyBytes_GET_SIZE(pyObject))));
     }
     return QString();
 }

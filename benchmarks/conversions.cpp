@@ -132,6 +132,19 @@ void add(const std::string &conversion, const char *column, double elements,
         b->MinTime(0.05)->Repetitions(9)->ReportAggregatesOnly(true);
 }
 
+// Whether a run ended in an error: Google Benchmark 1.8 replaced the run's error_occurred flag by
+// skipped (an error or a skip); whichever member the installed version has is read.
+template <typename Run>
+auto runFailed(const Run &run, int) -> decltype(bool(run.skipped))
+{
+    return bool(run.skipped);
+}
+template <typename Run>
+bool runFailed(const Run &run, long)
+{
+    return run.error_occurred;
+}
+
 class TableReporter : public benchmark::ConsoleReporter
 {
 public:
@@ -140,7 +153,7 @@ public:
         if (!smoke)
             ConsoleReporter::ReportRuns(runs);
         for (const Run &run : runs) {
-            if (run.error_occurred)
+            if (runFailed(run, 0))
                 continue;
             const bool wanted = smoke ? run.run_type == Run::RT_Iteration
                                       : run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";

@@ -46,12 +46,6 @@ protected:
         child->setObjectName(QStringLiteral("child"));
     }
     void round();
-    long sysCall(const char *function)
-    {
-        PyRef sys(PyImport_ImportModule("sys"));
-        return PyLong_AsLong(PyRef(PyObject_CallMethod(sys.get(), function, nullptr)).get());
-    }
-
     PyObject *values = nullptr, *floats = nullptr, *ints = nullptr, *matrix = nullptr, *strings = nullptr,
              *array = nullptr, *lists = nullptr;
     const QVariantList variants{QVariant(7), QVariant(QStringLiteral("t")), QVariant(2.5),

@@ -34,6 +34,12 @@ protected:
     std::string printed();
     static std::string typeError(const std::string &message) { return "TypeError: " + message + "\n"; }
     static bool numpyAvailable();
+    // The int result of a function of the sys module, such as gettotalrefcount.
+    static long sysCall(const char *function)
+    {
+        PyRef sys(PyImport_ImportModule("sys"));
+        return PyLong_AsLong(PyRef(PyObject_CallMethod(sys.get(), function, nullptr)).get());
+    }
 
     // A table of cases: an input and the text its conversion is expected to give.
     template <typename Input = const char *>

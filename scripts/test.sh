@@ -1,31 +1,62 @@
 #!/usr/bin/env bash
-# The test command: installs what is missing, builds everything and runs the whole test suite, for
-# Qt 5 and for Qt 6, and installs both builds side by side; builds the library and its unit tests
-# against every CPython on the machine (Qt 5); then builds both again with AddressSanitizer and
-# UndefinedBehaviorSanitizer and runs them there with the interpreter on the system allocator, so
-# that every Python allocation is checked too; and fuzzes for a minute (Qt 5).
+# The test command. On this machine (Debian 12): installs what is missing, builds everything and
+# runs the whole test suite for Qt 5 and for Qt 6, and installs both builds side by side; builds the
+# library and its unit tests against every CPython on the machine (Qt 5); builds both again with
+# AddressSanitizer and UndefinedBehaviorSanitizer and runs them with the interpreter on the system
+# allocator, so that every Python allocation is checked too; and fuzzes for a minute (Qt 5). Then
+# the legs of Debian 13 and Debian testing, each in a root file system of its own
+# (scripts/debian-leg.sh). Prints one table of every leg and fails when any leg failed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 "$root/scripts/install-deps.sh"
 jobs=$(nproc)
+mkdir -p "$root/build"
+export PYQTWRAPPING_LEGS_TABLE=$root/build/legs.txt
+: > "$PYQTWRAPPING_LEGS_TABLE"
+status=0
 
-for preset in default qt6; do
-  cmake --preset $preset
-  cmake --build --preset $preset -j"$jobs"
-  ctest --preset $preset -j"$jobs"
-done
+qt_version() {
+  local v
+  v=$(dpkg-query -W -f='${Version}' "$1")
+  echo "${v%%+*}"
+}
+python_version=$(/usr/bin/python3 -c 'import platform; print(platform.python_version())')
+gxx_version=$(g++ -dumpfullversion -dumpversion)
+
+# PRESET BUILD_DIR QT_PACKAGE: builds and tests one preset and adds its row to the legs table.
+preset_leg() {
+  local preset=$1 build=$2 counts
+  cmake --preset "$preset"
+  cmake --build --preset "$preset" -j"$jobs"
+  ctest --preset "$preset" -j"$jobs" 2>&1 | tee "$build/ctest.log" || true
+  counts=$("$root/scripts/checks/ctest-counts.sh" "$build/ctest.log")
+  # shellcheck disable=SC2086
+  "$root/scripts/checks/leg-row.sh" debian-12 "python3 $python_version${4:-}" "Qt $(qt_version "$3")" \
+    "g++ $gxx_version" $counts
+  [[ $counts == passed* ]] || status=1
+}
+
+preset_leg default build qtbase5-dev
+preset_leg qt6 build-qt6 qt6-base-dev
 # Both builds in one prefix, a consumer of each package built and run.
 "$root/scripts/checks/consumer.sh" /usr/bin/python3 "$root/build" "$root/build-qt6"
 
 # The library and its unit tests against every CPython from 3.7 up on this machine.
-"$root/scripts/checks/interpreters.sh"
+"$root/scripts/checks/interpreters.sh" || status=1
 
-for preset in sanitize sanitize-qt6; do
-  cmake --preset $preset
-  cmake --build --preset $preset -j"$jobs"
-  ctest --preset $preset -j"$jobs"
-done
+preset_leg sanitize build-sanitize qtbase5-dev ", sanitizers"
+preset_leg sanitize-qt6 build-sanitize-qt6 qt6-base-dev ", sanitizers"
 
 # One minute of fuzzing on the committed seeds, under both sanitizers.
 "$root/scripts/fuzz.sh" 60
+
+# Debian 13 (Qt 5.15 and 6.8, CPython 3.13 and its debug build) and Debian testing (Qt 6.11,
+# CPython 3.14 and 3.15, the sanitizers, clang).
+"$root/scripts/debian-leg.sh" trixie || status=1
+"$root/scripts/debian-leg.sh" forky || status=1
+
+echo
+"$root/scripts/checks/leg-row.sh" --header
+cat "$PYQTWRAPPING_LEGS_TABLE"
+exit $status

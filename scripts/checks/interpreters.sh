@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Builds the library and its unit tests against every CPython from 3.7 up found on this machine, one
 # build folder each under build-python/, runs the unit tests and the installed-package test there
-# (on the debug interpreter the reliability harnesses too) and prints one table. Debian's 3.11 and
-# its debug build are required; a failure on any interpreter present fails the run.
+# (on the debug interpreter the reliability harnesses too) and prints a row of the legs table for
+# each. Debian's 3.11 and its debug build are required; a failure on any interpreter present fails
+# the run.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 jobs=$(nproc)
 pyenv_versions=$( (pyenv root 2>/dev/null || echo "$HOME/.pyenv") | head -1)/versions
 mkdir -p "$root/build-python"
-rows=()
 status=0
 
 # The pyenv interpreter of a minor version, if it has a shared libpython to embed.
@@ -26,7 +26,7 @@ pyenv_python() {
 check() {
   local name=$1 python=$2 required=$3 labels=$4
   if [ -z "$python" ] || [ ! -x "$python" ]; then
-    rows+=("$name|-|not found|||")
+    row "$name" "not-found" - - -
     [ "$required" = yes ] && status=1
     return
   fi
@@ -38,28 +38,30 @@ check() {
   if ! { cmake -S "$root" -B "$build" -DPython3_EXECUTABLE="$python" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
            -DPYQTWRAPPING_BUILD_BENCHMARKS=OFF &&
          cmake --build "$build" -j"$jobs" --target "${targets[@]}"; } > "$log" 2>&1; then
-    rows+=("$name|$version|build failed, see build-python/$name.log|||")
+    row "$name $version" build-FAILED - - -
+    echo "see build-python/$name.log"
     status=1
     return
   fi
   ctest --test-dir "$build" -L "$labels" -j"$jobs" --output-on-failure > "$build/ctest.log" 2>&1 || status=1
-  local passed failed skipped
-  passed=$(grep -cE 'Test +#[0-9]+: .* Passed' "$build/ctest.log")
-  failed=$(grep -cE 'Test +#[0-9]+: .*\*\*\*(Failed|Exception|Timeout)|Not Run$' "$build/ctest.log")
-  skipped=$(grep -cE 'Test +#[0-9]+: .*Skipped' "$build/ctest.log")
-  rows+=("$name|$version|$([ "$failed" = 0 ] && echo passed || echo FAILED)|$passed|$failed|$skipped")
-  [ "$failed" = 0 ] || { status=1; grep -E '\*\*\*|Failure' "$build/ctest.log" | head -20; }
+  local counts
+  counts=$("$root/scripts/checks/ctest-counts.sh" "$build/ctest.log")
+  # shellcheck disable=SC2086
+  row "$name $version" $counts
+  [[ $counts == passed* ]] || { status=1; grep -E '\*\*\*|Failure' "$build/ctest.log" | head -20; }
 }
+
+# INTERPRETER RESULT PASSED FAILED SKIPPED
+row() {
+  "$root/scripts/checks/leg-row.sh" debian-12 "$1" "Qt $qt_version" "g++ $gxx_version" "${@:2}"
+}
+qt_version=$(dpkg-query -W -f='${Version}' qtbase5-dev)
+qt_version=${qt_version%%+*}
+gxx_version=$(g++ -dumpfullversion -dumpversion)
 
 check debian /usr/bin/python3 yes 'unit|package'
 check debian-debug /usr/bin/python3.11-dbg yes 'unit|package|reliability'
 for minor in 3.7 3.8 3.9 3.10 3.11 3.12 3.13; do
   check "pyenv-$minor" "$(pyenv_python "$minor")" no 'unit|package'
-done
-
-printf '\n%-14s %-8s %-8s %7s %7s %8s\n' interpreter version result passed failed skipped
-for row in "${rows[@]}"; do
-  IFS='|' read -r name version result passed failed skipped <<< "$row"
-  printf '%-14s %-8s %-8s %7s %7s %8s\n' "$name" "$version" "$result" "$passed" "$failed" "$skipped"
 done
 exit $status

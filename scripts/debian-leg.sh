@@ -1,0 +1,206 @@
+#!/usr/bin/env bash
+# Usage: debian-leg.sh SUITE [LEG ...]      run legs (all of SUITE's when none is named)
+#        debian-leg.sh --list               the suites and their legs
+#        debian-leg.sh --remove SUITE       delete SUITE's root file system
+#
+# Runs legs of the build and CTest suite inside a Debian root file system of a newer suite: trixie
+# (Debian 13) or forky (Debian testing). The root file system is made with debootstrap from
+# Debian's mirror on first use and kept, with its packages, under $PYQTWRAPPING_ROOTS (default
+# /var/cache/pyqtwrapping-roots), outside every source tree and build folder. The source tree is
+# copied in and every build stays inside the root file system.
+#
+# /proc, /dev and /sys are bound in inside a private mount namespace (unshare), so the binds exist
+# only for the run and vanish with its last process, whichever way it ends; they are also unbound
+# explicitly on every way out. A root file system is only ever removed after checking that nothing
+# is mounted inside it, and with rm --one-file-system, since a removal that walked into a bound /dev
+# would delete the host's.
+#
+# Prints one row per leg (suite, interpreter, Qt, compiler, result, passed/failed/skipped), appends
+# it to $PYQTWRAPPING_LEGS_TABLE when that is set, and fails when a leg fails.
+set -euo pipefail
+source_tree=$(cd "$(dirname "$0")/.." && pwd)
+roots=${PYQTWRAPPING_ROOTS:-/var/cache/pyqtwrapping-roots}
+mirror=${PYQTWRAPPING_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+jobs=$(nproc)
+
+# ---- Suites and legs ------------------------------------------------------------------------------
+
+suite_packages() {
+  local common="g++ cmake ninja-build pkg-config python3-dev python3-numpy qt6-base-dev
+    libgtest-dev libbenchmark-dev pybind11-dev python3-pyqt6"
+  case $1 in
+    trixie) echo "$common python3.13-dev python3.13-dbg qtbase5-dev python3-pyqt5" ;;
+    forky) echo "$common python3.14-dev python3.15-dev clang-22 libclang-rt-22-dev" ;;
+    *) return 1 ;;
+  esac
+}
+
+suite_legs() {
+  case $1 in
+    trixie) echo "qt5 qt6 debug-qt6" ;;
+    forky) echo "py3.14 py3.15 sanitize clang" ;;
+    *) return 1 ;;
+  esac
+}
+
+# Sets python, qt, cxx, cmake_args, labels, ctest_args and test_env for one leg.
+leg_config() {
+  python=/usr/bin/python3 qt=6 cxx=g++ cmake_args=() labels='' ctest_args=() test_env=()
+  case $1/$2 in
+    trixie/qt5) python=/usr/bin/python3.13 qt=5 ;;
+    trixie/qt6) python=/usr/bin/python3.13 ;;
+    # The debug interpreter: unit, package and reliability tests, the total reference count among them.
+    trixie/debug-qt6) python=/usr/bin/python3.13d labels='unit|package|reliability'
+      cmake_args=(-DPYQTWRAPPING_BUILD_BENCHMARKS=OFF) ;;
+    forky/py3.14) python=/usr/bin/python3.14 ;;
+    forky/py3.15) python=/usr/bin/python3.15 ;;
+    forky/sanitize) python=/usr/bin/python3.14
+      cmake_args=(-DPYQTWRAPPING_SANITIZE=ON -DPYQTWRAPPING_BUILD_BENCHMARKS=OFF)
+      ctest_args=(-E 'consumer_package|SoakTest')
+      test_env=(PYTHONMALLOC=malloc
+        ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
+        LSAN_OPTIONS=suppressions=/work/src/scripts/lsan.supp:print_suppressions=0
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1) ;;
+    forky/clang) python=/usr/bin/python3.14 cxx=clang++-22 cmake_args=(-DPYQTWRAPPING_WERROR=ON) ;;
+    *) echo "no leg '$2' in suite '$1' (see --list)" >&2; return 1 ;;
+  esac
+}
+
+# ---- The root file system -------------------------------------------------------------------------
+
+quote() { [ $# -eq 0 ] || printf '%q ' "$@"; }
+die() { echo "debian-leg: $*" >&2; exit 1; }
+
+# Whatever is mounted at or under a root file system, as seen from this mount namespace.
+mounts_under() {
+  awk -v r="$1" '$2 == r || index($2, r "/") == 1 { print $2 }' /proc/self/mounts
+}
+
+remove_root() {
+  local root=$roots/$1 dir
+  [ -d "$root" ] || return 0
+  for dir in proc dev sys; do
+    ! mountpoint -q "$root/$dir" || die "$root/$dir is mounted: not removing $root"
+  done
+  [ -z "$(mounts_under "$root")" ] || die "something is mounted under $root: not removing it"
+  rm -rf --one-file-system "$root"
+}
+
+# Runs a shell command inside the root file system, as root, with /proc, /dev and /sys bound in
+# for the duration of the command only.
+in_root() {
+  local root=$1 status
+  shift
+  unshare --mount --propagation private /bin/bash -c '
+    root=$1; shift
+    unbind() { for d in sys dev proc; do ! mountpoint -q "$root/$d" || umount "$root/$d"; done; }
+    trap unbind EXIT
+    trap "exit 130" INT TERM
+    for d in proc dev sys; do mount --bind "/$d" "$root/$d"; done
+    chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
+      DEBIAN_FRONTEND=noninteractive /bin/bash -c "$1"
+  ' in-root "$root" "$@" && status=0 || status=$?
+  [ -z "$(mounts_under "$root")" ] || die "mounts left under $root after a run"
+  return $status
+}
+
+# Creates the root file system on first use, then installs what the suite's legs need when the
+# list changed since the last install.
+prepare_root() {
+  local suite=$1 root=$roots/$1 packages script
+  packages=$(suite_packages "$suite" | tr -s ' \n' ' ')
+  if [ ! -e "$root/.pyqtwrapping-bootstrapped" ]; then
+    command -v debootstrap > /dev/null || die "debootstrap is not installed (apt-get install debootstrap)"
+    remove_root "$suite" # a creation that did not finish
+    mkdir -p "$roots"
+    # testing's next release has no script of its own in older debootstraps; sid's serves it.
+    script=/usr/share/debootstrap/scripts/$suite
+    [ -e "$script" ] || script=/usr/share/debootstrap/scripts/sid
+    echo "creating the $suite root file system in $root"
+    debootstrap --variant=minbase "$suite" "$root" "$mirror" "$script" > "$roots/$suite.debootstrap.log" 2>&1 ||
+      { tail -20 "$roots/$suite.debootstrap.log"; die "debootstrap of $suite failed"; }
+    # A testing mirror's Release file can be past its Valid-Until date.
+    echo 'Acquire::Check-Valid-Until "false";' > "$root/etc/apt/apt.conf.d/99pyqtwrapping"
+    touch "$root/.pyqtwrapping-bootstrapped"
+  fi
+  if [ "$(cat "$root/.pyqtwrapping-packages" 2>/dev/null)" != "$packages" ]; then
+    echo "installing the $suite packages"
+    cp /etc/resolv.conf "$root/etc/resolv.conf"
+    in_root "$root" "apt-get update -qq && apt-get install -y -qq --no-install-recommends $packages" \
+      > "$roots/$suite.apt.log" 2>&1 || { tail -20 "$roots/$suite.apt.log"; die "apt-get in $suite failed"; }
+    echo "$packages" > "$root/.pyqtwrapping-packages"
+  fi
+}
+
+# A fresh copy of the source tree (tracked and untracked files, no build folders) at /work/src.
+copy_source() {
+  local target=$1/work/src
+  rm -rf --one-file-system "$target"
+  mkdir -p "$target"
+  if git -C "$source_tree" rev-parse --git-dir > /dev/null 2>&1; then
+    git -C "$source_tree" ls-files -z --cached --others --exclude-standard |
+      (cd "$source_tree" && tar --null -T - -cf - 2>/dev/null) | tar -xf - -C "$target"
+  else
+    tar -C "$source_tree" --exclude='./build*' -cf - . | tar -xf - -C "$target"
+  fi
+}
+
+# ---- One leg ---------------------------------------------------------------------------------------
+
+run_leg() {
+  local suite=$1 leg=$2 root=$roots/$1 build=/work/build/$2
+  local python qt cxx cmake_args labels ctest_args test_env
+  leg_config "$suite" "$leg"
+  local version compiler counts log=$roots/$suite-$leg.log
+  [ -x "$root$python" ] || die "$python is not installed in $suite"
+  version=$(in_root "$root" "$python -c 'import platform; print(platform.python_version())'")
+  [[ $python == *d ]] && version="$version debug"
+  compiler=$(in_root "$root" "$cxx -dumpfullversion -dumpversion" 2>/dev/null || echo '?')
+  compiler="${cxx%%-*} $compiler"
+  local configure="cmake -S /work/src -B $build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DPython3_EXECUTABLE=$python -DPYQTWRAPPING_QT_MAJOR=$qt -DCMAKE_CXX_COMPILER=$cxx $(quote "${cmake_args[@]}")"
+  local test="env $(quote "${test_env[@]}") ctest --test-dir $build -j$jobs --output-on-failure \
+    ${labels:+-L '$labels'} $(quote "${ctest_args[@]}")"
+  echo "== $suite $leg: $python, Qt $qt, $compiler (log: $log)"
+  if ! in_root "$root" "rm -rf $build && $configure && cmake --build $build -j$jobs" > "$log" 2>&1; then
+    tail -30 "$log"
+    counts='build-FAILED - - -'
+  else
+    in_root "$root" "$test" > "$log.ctest" 2>&1 || true
+    counts=$("$source_tree/scripts/checks/ctest-counts.sh" "$log.ctest")
+    [[ $counts == passed* ]] || grep -E '\*\*\*|Failure|Expected|Which is|Value of|Actual|kept' "$log.ctest" | head -40
+  fi
+  local qt_version
+  qt_version=$(in_root "$root" "dpkg-query -W -f='\${Version}' $([ "$qt" = 5 ] && echo qtbase5-dev || echo qt6-base-dev)")
+  qt_version=${qt_version%%+*}
+  "$source_tree/scripts/checks/leg-row.sh" "debian-$suite" "${python##*/} $version" "Qt $qt_version" "$compiler" $counts
+  [[ $counts == passed* ]]
+}
+
+# ---- Command line ----------------------------------------------------------------------------------
+
+case ${1:-} in
+  --list)
+    for s in trixie forky; do echo "$s: $(suite_legs $s)"; done
+    exit 0 ;;
+  --remove)
+    [ -n "${2:-}" ] || die "--remove needs a suite"
+    remove_root "$2"
+    exit 0 ;;
+  ''|-*) sed -n '2,4s/^# \{0,1\}//p' "$0"; exit 2 ;;
+esac
+[ "$(id -u)" -eq 0 ] || exec sudo --preserve-env=PYQTWRAPPING_ROOTS,PYQTWRAPPING_LEGS_TABLE "$0" "$@"
+suite=$1
+shift
+suite_legs "$suite" > /dev/null || die "unknown suite '$suite': trixie or forky"
+legs=("$@")
+[ ${#legs[@]} -gt 0 ] || read -ra legs <<< "$(suite_legs "$suite")"
+for leg in "${legs[@]}"; do leg_config "$suite" "$leg"; done
+
+prepare_root "$suite"
+copy_source "$roots/$suite"
+status=0
+for leg in "${legs[@]}"; do
+  run_leg "$suite" "$leg" || status=1
+done
+exit $status

@@ -189,6 +189,8 @@ case ${1:-} in
     exit 0 ;;
   ''|-*) sed -n '2,4s/^# \{0,1\}//p' "$0"; exit 2 ;;
 esac
+# An interrupt ends the run rather than the leg it falls in.
+trap 'exit 130' INT TERM
 [ "$(id -u)" -eq 0 ] || exec sudo --preserve-env=PYQTWRAPPING_ROOTS,PYQTWRAPPING_LEGS_TABLE "$0" "$@"
 suite=$1
 shift

@@ -1,4 +1,4 @@
-// The differences between the CPython versions the library builds against (3.7 to 3.13), in one
+// The differences between the CPython versions the library builds against (3.7 to 3.15), in one
 // place, so that the conversions read the same for every interpreter.
 #ifndef PYTHONCOMPAT_P_H
 #define PYTHONCOMPAT_P_H

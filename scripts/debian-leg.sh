@@ -29,7 +29,7 @@ suite_packages() {
   local common="g++ cmake ninja-build pkg-config python3-dev python3-numpy qt6-base-dev
     libgtest-dev libbenchmark-dev pybind11-dev python3-pyqt6"
   case $1 in
-    trixie) echo "$common python3.13-dev python3.13-dbg qtbase5-dev python3-pyqt5" ;;
+    trixie) echo "$common python3.13-dev python3.13-dbg qtbase5-dev python3-pyqt5 dpkg-dev lintian" ;;
     forky) echo "$common python3.14-dev python3.15-dev clang-22 libclang-rt-22-dev" ;;
     *) return 1 ;;
   esac
@@ -37,18 +37,23 @@ suite_packages() {
 
 suite_legs() {
   case $1 in
-    trixie) echo "qt5 qt6 debug-qt6" ;;
+    trixie) echo "qt5 qt6 packages debug-qt6" ;;
     forky) echo "py3.14 py3.15 sanitize clang" ;;
     *) return 1 ;;
   esac
 }
 
-# Sets python, qt, cxx, cmake_args, labels, ctest_args and test_env for one leg.
+# Sets python, qt, cxx, cmake_args, labels, ctest_args and test_env for one leg; or check, the
+# command of a leg that builds nothing of its own.
 leg_config() {
-  python=/usr/bin/python3 qt=6 cxx=g++ cmake_args=() labels='' ctest_args=() test_env=()
+  python=/usr/bin/python3 qt=6 cxx=g++ cmake_args=() labels='' ctest_args=() test_env=() check=''
   case $1/$2 in
-    trixie/qt5) python=/usr/bin/python3.13 qt=5 ;;
-    trixie/qt6) python=/usr/bin/python3.13 ;;
+    # Installed under /usr, as Debian packages are made from them.
+    trixie/qt5) python=/usr/bin/python3.13 qt=5 cmake_args=(-DCMAKE_INSTALL_PREFIX=/usr) ;;
+    trixie/qt6) python=/usr/bin/python3.13 cmake_args=(-DCMAKE_INSTALL_PREFIX=/usr) ;;
+    # The Debian packages of the qt5 and qt6 legs' builds, which it runs after.
+    trixie/packages) python=/usr/bin/python3.13 qt=5+6
+      check="/work/src/scripts/checks/debian-packages.sh $python /work/build/qt5 /work/build/qt6" ;;
     # The debug interpreter: unit, package and reliability tests, the total reference count among them.
     trixie/debug-qt6) python=/usr/bin/python3.13d labels='unit|package|reliability'
       cmake_args=(-DPYQTWRAPPING_BUILD_BENCHMARKS=OFF) ;;
@@ -56,7 +61,7 @@ leg_config() {
     forky/py3.15) python=/usr/bin/python3.15 ;;
     forky/sanitize) python=/usr/bin/python3.14
       cmake_args=(-DPYQTWRAPPING_SANITIZE=ON -DPYQTWRAPPING_BUILD_BENCHMARKS=OFF)
-      ctest_args=(-E 'consumer_package|SoakTest')
+      ctest_args=(-E 'consumer_|SoakTest')
       test_env=(PYTHONMALLOC=malloc
         ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
         LSAN_OPTIONS=suppressions=/work/src/scripts/lsan.supp:print_suppressions=0
@@ -149,7 +154,7 @@ copy_source() {
 
 run_leg() {
   local suite=$1 leg=$2 root=$roots/$1 build=/work/build/$2
-  local python qt cxx cmake_args labels ctest_args test_env
+  local python qt cxx cmake_args labels ctest_args test_env check
   leg_config "$suite" "$leg"
   local version compiler counts log=$roots/$suite-$leg.log
   [ -x "$root$python" ] || die "$python is not installed in $suite"
@@ -162,7 +167,12 @@ run_leg() {
   local test="env $(quote "${test_env[@]}") ctest --test-dir $build -j$jobs --output-on-failure \
     ${labels:+-L '$labels'} $(quote "${ctest_args[@]}")"
   echo "== $suite $leg: $python, Qt $qt, $compiler (log: $log)"
-  if ! in_root "$root" "rm -rf $build && $configure && cmake --build $build -j$jobs" > "$log" 2>&1; then
+  if [ -n "$check" ]; then
+    local passed
+    in_root "$root" "$check" > "$log" 2>&1 && counts=passed || { counts=FAILED; tail -30 "$log"; }
+    passed=$(grep -c '^ok: ' "$log" || true)
+    counts="$counts $passed $([ "$counts" = passed ] && echo 0 || echo 1) 0"
+  elif ! in_root "$root" "rm -rf $build && $configure && cmake --build $build -j$jobs" > "$log" 2>&1; then
     tail -30 "$log"
     counts='build-FAILED - - -'
   else
@@ -171,9 +181,12 @@ run_leg() {
     [[ $counts == passed* ]] || grep -E '\*\*\*|Failure|Expected|Which is|Value of|Actual|kept' "$log.ctest" | head -40
   fi
   local qt_version
-  qt_version=$(in_root "$root" "dpkg-query -W -f='\${Version}' $([ "$qt" = 5 ] && echo qtbase5-dev || echo qt6-base-dev)")
-  qt_version=${qt_version%%+*}
-  "$source_tree/scripts/checks/leg-row.sh" "debian-$suite" "${python##*/} $version" "Qt $qt_version" "$compiler" $counts
+  qt_version=$qt
+  if [[ $qt != *+* ]]; then
+    qt_version=$(in_root "$root" "dpkg-query -W -f='\${Version}' $([ "$qt" = 5 ] && echo qtbase5-dev || echo qt6-base-dev)")
+    qt_version=${qt_version%%+*}
+  fi
+  "$source_tree/scripts/checks/leg-row.sh" "debian-$suite" "$leg" "${python##*/} $version" "Qt $qt_version" "$compiler" $counts
   [[ $counts == passed* ]]
 }
 

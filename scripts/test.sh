@@ -32,7 +32,7 @@ preset_leg() {
   ctest --preset "$preset" -j"$jobs" 2>&1 | tee "$build/ctest.log" || true
   counts=$("$root/scripts/checks/ctest-counts.sh" "$build/ctest.log")
   # shellcheck disable=SC2086
-  "$root/scripts/checks/leg-row.sh" debian-12 "python3 $python_version${4:-}" "Qt $(qt_version "$3")" \
+  "$root/scripts/checks/leg-row.sh" debian-12 "$preset" "python3 $python_version" "Qt $(qt_version "$3")" \
     "g++ $gxx_version" $counts
   [[ $counts == passed* ]] || status=1
 }
@@ -45,8 +45,8 @@ preset_leg qt6 build-qt6 qt6-base-dev
 # The library and its unit tests against every CPython from 3.7 up on this machine.
 "$root/scripts/checks/interpreters.sh" || status=1
 
-preset_leg sanitize build-sanitize qtbase5-dev ", sanitizers"
-preset_leg sanitize-qt6 build-sanitize-qt6 qt6-base-dev ", sanitizers"
+preset_leg sanitize build-sanitize qtbase5-dev
+preset_leg sanitize-qt6 build-sanitize-qt6 qt6-base-dev
 
 # One minute of fuzzing on the committed seeds, under both sanitizers.
 "$root/scripts/fuzz.sh" 60

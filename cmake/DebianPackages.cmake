@@ -1,0 +1,93 @@
+# Debian packages of a build, made by `cpack -G DEB` in the build folder: the shared library (the
+# runtime component) and what a host builds against (the development component: headers, CMake
+# package, pkg-config module and the pyqtwrap tool). Names follow Debian's rules for a library,
+# from the soname: liborn.kestra.pyqtwrapping0 and liborn.kestra.pyqtwrapping-dev for Qt 5,
+# liborn.kestra.pyqtwrapping-qt6-0 and liborn.kestra.pyqtwrapping-qt6-dev for Qt 6, so that both
+# install side by side as the builds do. Configure with -DCMAKE_INSTALL_PREFIX=/usr, so that the
+# library goes to Debian's multiarch folder.
+string(TOLOWER "liborn.kestra.pyqtwrapping${PYQTWRAPPING_QT_MARK_LOWER}" _base)
+# A name that ends in a digit takes a hyphen before the soname's version.
+if(_base MATCHES "[0-9]$")
+  set(_runtime ${_base}-${PROJECT_VERSION_MAJOR})
+else()
+  set(_runtime ${_base}${PROJECT_VERSION_MAJOR})
+endif()
+set(_release 1)
+
+# What building against the library needs besides it: its Qt's and its interpreter's development
+# files, the packages that provide the CMake and pkg-config modules the library's own ones require.
+if(PYQTWRAPPING_QT_MAJOR STREQUAL "5")
+  set(_qt_dev qtbase5-dev)
+else()
+  set(_qt_dev qt6-base-dev)
+endif()
+set(_python_dev python${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}-dev)
+if(PYQTWRAPPING_PYTHON_DEBUG)
+  set(_python_dev python${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}-dbg)
+endif()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME ${_base})
+set(CPACK_PACKAGE_VENDOR "Orn Kestra")
+set(CPACK_PACKAGE_CONTACT "Orn Kestra Pyqtwrapping developers <pyqtwrapping@orn-kestra.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "value conversions between embedded CPython and Qt")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_COMPONENTS_ALL runtime development)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${_release})
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://orn-kestra.org/pyqtwrapping")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The tool in the development package links the library of the runtime one, found in the build.
+get_target_property(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PYQTWRAPPING_TARGET} BINARY_DIR)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${_runtime})
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME ${_base}-dev)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
+  "${_runtime} (= ${PROJECT_VERSION}-${_release}), ${_qt_dev}, ${_python_dev}")
+# CPack indents the extended description itself and marks its empty lines.
+set(_about "A C++17 library for applications that embed both a CPython interpreter
+and Qt ${PYQTWRAPPING_QT_MAJOR}. It converts Python numbers, strings, sequences, nested dicts
+and NumPy arrays to Qt values and back, exact to the bit and to the
+reference count.")
+set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY} (Qt ${PYQTWRAPPING_QT_MAJOR})
+${_about}
+
+This package holds the shared library.")
+set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY} (Qt ${PYQTWRAPPING_QT_MAJOR}, development)
+${_about}
+
+This package holds the header, the CMake package, the pkg-config module
+and the pyqtwrap tool, which shows what a Python value becomes in Qt.")
+
+# The library's shlibs entry, so that packages built against it depend on this version or later,
+# and the ldconfig trigger that updates the loader's cache when it is installed or removed.
+set(_control ${PROJECT_BINARY_DIR}/packaging/control)
+file(WRITE ${_control}/shlibs "libOrn.Kestra.Pyqtwrapping${PYQTWRAPPING_QT_MARK_LOWER} ${PROJECT_VERSION_MAJOR} ${_runtime} (>= ${PROJECT_VERSION})\n")
+file(WRITE ${_control}/triggers "activate-noawait ldconfig\n")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${_control}/shlibs ${_control}/triggers)
+
+# Every Debian package carries its copyright file and changelog under /usr/share/doc/NAME.
+foreach(_component runtime development)
+  string(TOUPPER ${_component} _upper)
+  set(_doc ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_${_upper}_PACKAGE_NAME})
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${_doc} COMPONENT ${_component})
+  string(TIMESTAMP _date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+  file(WRITE ${PROJECT_BINARY_DIR}/packaging/${_component}/changelog.Debian
+    "${CPACK_DEBIAN_${_upper}_PACKAGE_NAME} (${PROJECT_VERSION}-${_release}) unstable; urgency=medium\n\n"
+    "  * Built from the project's sources.\n\n -- ${CPACK_PACKAGE_CONTACT}  ${_date}\n")
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/packaging/${_component}/changelog.Debian.gz
+    COMMAND gzip -9nf -k changelog.Debian
+    WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/packaging/${_component}
+    DEPENDS ${PROJECT_BINARY_DIR}/packaging/${_component}/changelog.Debian)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/${_component}/changelog.Debian.gz DESTINATION ${_doc}
+    COMPONENT ${_component})
+endforeach()
+add_custom_target(pyqtwrapping_changelogs ALL DEPENDS
+  ${PROJECT_BINARY_DIR}/packaging/runtime/changelog.Debian.gz
+  ${PROJECT_BINARY_DIR}/packaging/development/changelog.Debian.gz)
+
+include(CPack)

@@ -79,15 +79,10 @@ foreach(_component runtime development)
   file(WRITE ${PROJECT_BINARY_DIR}/packaging/${_component}/changelog.Debian
     "${CPACK_DEBIAN_${_upper}_PACKAGE_NAME} (${PROJECT_VERSION}-${_release}) unstable; urgency=medium\n\n"
     "  * Built from the project's sources.\n\n -- ${CPACK_PACKAGE_CONTACT}  ${_date}\n")
-  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/packaging/${_component}/changelog.Debian.gz
-    COMMAND gzip -9nf -k changelog.Debian
-    WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/packaging/${_component}
-    DEPENDS ${PROJECT_BINARY_DIR}/packaging/${_component}/changelog.Debian)
+  execute_process(COMMAND gzip -9nf -k changelog.Debian
+    WORKING_DIRECTORY ${PROJECT_BINARY_DIR}/packaging/${_component})
   install(FILES ${PROJECT_BINARY_DIR}/packaging/${_component}/changelog.Debian.gz DESTINATION ${_doc}
     COMPONENT ${_component})
 endforeach()
-add_custom_target(pyqtwrapping_changelogs ALL DEPENDS
-  ${PROJECT_BINARY_DIR}/packaging/runtime/changelog.Debian.gz
-  ${PROJECT_BINARY_DIR}/packaging/development/changelog.Debian.gz)
 
 include(CPack)

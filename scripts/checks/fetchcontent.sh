@@ -2,7 +2,7 @@
 # Usage: fetchcontent.sh PYTHON BUILD
 # Builds the FetchContent host (examples/fetchcontent) against this tree, with the Qt, generator and
 # compiler of BUILD, runs its consumer, and checks that the library's project added nothing to the
-# host's build but the library: no other target, no test, nothing to install.
+# host's build but the library: no other target, no test, nothing to install, no private header.
 set -euo pipefail
 python=$1
 build=$2
@@ -20,6 +20,10 @@ cmake -S "$root/examples/fetchcontent" -B "$work/host" -G "$(cached CMAKE_GENERA
 targets=$(sed -n "s/^-- targets of the library's project: //p" "$work/configure.log")
 echo "targets the library's project added: $targets"
 [ "$targets" = "OrnKestraPyqtwrapping$mark" ] || { echo "expected only OrnKestraPyqtwrapping$mark"; exit 1; }
+# Only the staged public header, never the library's sources and their private headers.
+includes=$(sed -n "s/^-- include folders the library gives its users: //p" "$work/configure.log")
+echo "include folders the library gives its users: $includes"
+[[ $includes != *pyqtwrapping/src* ]]
 cmake --build "$work/host" > "$work/build.log" 2>&1 || { cat "$work/build.log"; exit 1; }
 
 tests=$(cd "$work/host" && ctest -N | sed -n 's/^Total Tests: //p')

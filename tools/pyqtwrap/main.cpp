@@ -2,7 +2,8 @@
 //
 // It embeds the interpreter the way a host does: the program initialises it and the calling
 // thread holds the interpreter lock throughout.
-#include "tpyqtwrapping_p.h"
+#include "metatypes.h"
+#include "pyobjectref.h"
 #include "varianttopython.h"
 
 #include <QCommandLineParser>
@@ -20,7 +21,9 @@
 #include <memory>
 #include <string>
 
-using PyQtWrappingPrivate::PyRef;
+using HostSupport::metaTypeId;
+using HostSupport::metaTypeName;
+using PyRef = HostSupport::PyObjectRef;
 
 namespace {
 
@@ -86,7 +89,7 @@ QString quoted(const QString &s)
 
 QString typeName(const QVariant &v)
 {
-    return v.isValid() ? PyQtWrappingPrivate::metaTypeName(v.userType())
+    return v.isValid() ? metaTypeName(v.userType())
                        : QStringLiteral("invalid");
 }
 
@@ -327,7 +330,7 @@ bool parseType(const QString &argument, int &type)
     bool isNumber = false;
     type = argument.toInt(&isNumber);
     if (!isNumber)
-        type = PyQtWrappingPrivate::metaTypeId(argument.toLatin1().constData());
+        type = metaTypeId(argument.toLatin1().constData());
     return type != QMetaType::UnknownType || isNumber;
 }
 

@@ -68,26 +68,6 @@ inline QString variantText(const QVariant &variant)
     return QString::fromUtf8(bytes.constData(), int(qstrnlen(bytes.constData(), uint(bytes.size()))));
 }
 
-// The type id Qt registers under a type name ("QKeySequence", "short"), or 0 for none; and back.
-// The command-line tool names types by these.
-inline int metaTypeId(const char *name)
-{
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    return QMetaType::fromName(name).id();
-#else
-    return QMetaType::type(name);
-#endif
-}
-
-inline QString metaTypeName(int type)
-{
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    return QString::fromLatin1(QMetaType(type).name());
-#else
-    return QString::fromLatin1(QMetaType::typeName(type)); // Qt 5's name() is a temporary QByteArray
-#endif
-}
-
 } // namespace PyQtWrappingPrivate
 
 #endif // QTCOMPAT_P_H

@@ -1,3 +1,4 @@
+// Sequences and NumPy arrays to tables, matrices and number lists, and those back to Python lists.
 #include "tpyqtwrapping_p.h"
 
 // Only the layout of NumPy's objects and its type numbers are used: no NumPy function is

@@ -1,3 +1,4 @@
+// QObjects named by object paths in a tree, and carried through Python as text handles.
 #include "tpyqtwrapping_p.h"
 
 #include <QObject>

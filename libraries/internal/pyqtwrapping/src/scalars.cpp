@@ -1,3 +1,4 @@
+// Python ints, floats and bools to C++ scalars, and back.
 #include "tpyqtwrapping_p.h"
 
 using namespace PyQtWrappingPrivate;

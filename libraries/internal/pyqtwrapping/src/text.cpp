@@ -1,3 +1,4 @@
+// str and bytes to QString and back, the Python string-literal codec, string lists and tables.
 #include "tpyqtwrapping_p.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The class's special members, and the one way every conversion reports a refusal.
 #include "tpyqtwrapping_p.h"
 
 TPyQtWrapping &TPyQtWrapping::operator=(const TPyQtWrapping &) = default;

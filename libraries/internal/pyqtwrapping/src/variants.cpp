@@ -1,3 +1,4 @@
+// Python values, nested containers included, to QVariant trees, and variants back to Python.
 #include "tpyqtwrapping_p.h"
 
 #include <QKeySequence>
@@ -158,14 +159,15 @@ bool VariantConverter::enter(PyObject *container)
     return true;
 }
 
-// Whether converting the object can run no Python code: a built-in scalar, or an exact list or
-// tuple of them. Only a sequence that is no exact built-in container runs code (its length and items
-// are Python methods), and such code could change a dict whose items are being read.
+// A value of an exact built-in scalar type, or None.
 bool isPlainScalar(PyObject *o)
 {
     return isExactStr(o) || isExactFloat(o) || isExactInt(o) || isBool(o) || o == Py_None || isExactBytes(o);
 }
 
+// Whether converting the object can run no Python code: a built-in scalar, or an exact list or
+// tuple of them. Only a sequence that is no exact built-in container runs code (its length and items
+// are Python methods), and such code could change a dict whose items are being read.
 bool convertsWithoutPython(PyObject *o)
 {
     if (isPlainScalar(o))

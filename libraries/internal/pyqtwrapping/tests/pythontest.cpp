@@ -1,3 +1,4 @@
+// The fixture every test runs on: one interpreter, inputs from expressions, the end-of-test checks.
 #include "pythontest.h"
 
 namespace {

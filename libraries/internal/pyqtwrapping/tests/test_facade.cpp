@@ -1,3 +1,4 @@
+// Tests: the report a refused conversion prints, and that it leaves nothing pending.
 #include "pythontest.h"
 
 using FacadeTest = PythonTest;

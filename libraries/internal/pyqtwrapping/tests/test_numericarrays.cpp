@@ -1,3 +1,4 @@
+// Tests: sequences and NumPy arrays to tables, matrices and number lists, and those back to Python.
 #include "pythontest.h"
 
 #include <cmath>

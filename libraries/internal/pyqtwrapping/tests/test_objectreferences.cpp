@@ -1,3 +1,4 @@
+// Tests: object paths and text handles.
 #include "pythontest.h"
 
 #include <QTimer>

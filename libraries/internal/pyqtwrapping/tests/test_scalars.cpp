@@ -1,3 +1,4 @@
+// Tests: ints, floats and bools both ways, at the edges of every range.
 #include "pythontest.h"
 
 #include <iomanip>

@@ -1,3 +1,4 @@
+// Tests: str and bytes to QString and back, the literal codec, string lists and tables.
 #include "pythontest.h"
 
 using TextTest = PythonTest;

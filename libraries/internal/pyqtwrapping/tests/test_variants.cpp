@@ -1,3 +1,4 @@
+// Tests: Python values to variants by inference and by request, and variants back to Python.
 #include "pythontest.h"
 
 #include <QKeySequence>

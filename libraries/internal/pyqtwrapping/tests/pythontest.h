@@ -47,8 +47,11 @@ protected:
     template <typename Input, typename Convert>
     static void expectEach(const Cases<Input> &cases, Convert convert)
     {
-        for (const auto &c : cases)
-            EXPECT_EQ(convert(c.first), c.second) << "for " << ::testing::PrintToString(c.first);
+        for (const auto &c : cases) {
+            // Names the case on every failure, those inside convert included.
+            SCOPED_TRACE("for " + ::testing::PrintToString(c.first));
+            EXPECT_EQ(convert(c.first), c.second);
+        }
     }
 
 private:

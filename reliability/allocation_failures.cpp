@@ -20,7 +20,7 @@ namespace {
 
 // Fails the interpreter's allocations on demand: armed with k, it lets k allocations through and
 // fails the next one, or, persistent, every one from then on. It counts the blocks alive, and
-// apart those made while the interpreter displays an exception (see DisplayHook).
+// apart those made while the interpreter displays an exception (see displayingExceptHook).
 class FailingAllocator
 {
 public:
@@ -166,8 +166,8 @@ void FailingAllocator::setDisplaying(bool on) { displaying = on; }
 void FailingAllocator::trace(bool on)
 {
     tracing = on;
-    for (auto &block : noted)
-        if (on)
+    if (on)
+        for (auto &block : noted)
             block.second.stack.clear();
 }
 
@@ -331,7 +331,8 @@ protected:
             // keeps blocks at failure points of every sweep and never settles. The first sweep is
             // never judged: what it frees of the caches it fills (the traceback module imported
             // by the first report, from 3.13) could hide a leak's blocks.
-            Sweep swept = sweep(m, persistent);
+            sweep(m, persistent);
+            Sweep swept;
             int sweeps = 1;
             do
                 swept = sweep(m, persistent);
@@ -339,7 +340,7 @@ protected:
             EXPECT_LE(swept.keptByMember(), 0)
                 << m.name << ": blocks kept over " << swept.points << " failure points, sweep " << sweeps;
             if (swept.keptByDisplay != 0)
-                std::cout << m.name << (persistent ? ", persistent failure" : "") << ": the interpreter's exception display kept "
+                std::cout << label(m, persistent) << ": the interpreter's exception display kept "
                           << swept.keptByDisplay << " block(s) over " << swept.points << " failure points" << std::endl;
             // PYQTWRAPPING_EXPLAIN_KEPT=1 shows the stacks of what the display keeps too.
             if (swept.keptByMember() > 0 || (swept.keptByDisplay > 0 && std::getenv("PYQTWRAPPING_EXPLAIN_KEPT")))
@@ -347,6 +348,11 @@ protected:
             if (!persistent)
                 m_points += swept.points;
         }
+    }
+
+    static std::string label(const Member &m, bool persistent)
+    {
+        return std::string(m.name) + (persistent ? ", persistent failure" : "");
     }
 
     // One more sweep, traced: where the blocks it keeps beyond three more sweeps were allocated
@@ -362,7 +368,7 @@ protected:
         // What a later sweep replaces (the last report the interpreter keeps, say) is freed there.
         for (int i = 0; i < 3; ++i)
             sweep(m, persistent);
-        std::cout << m.name << (persistent ? ", persistent failure" : "") << ": a traced sweep kept "
+        std::cout << label(m, persistent) << ": a traced sweep kept "
                   << swept.kept << " block(s), " << swept.keptByDisplay << " of them made by the exception display";
         if (debug)
             std::cout << "; total reference count " << refsBefore << " -> " << refsAfter;

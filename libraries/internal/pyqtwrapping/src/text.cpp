@@ -1,4 +1,5 @@
 // str and bytes to QString and back, the Python string-literal codec, string lists and tables.
+#include "textunits_p.h"
 #include "tpyqtwrapping_p.h"
 
 #include <algorithm>
@@ -6,7 +7,6 @@
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <type_traits>
 
 using namespace PyQtWrappingPrivate;
 
@@ -18,141 +18,28 @@ bool isByteOrderMark(char32_t unit) { return unit == 0xFEFF || unit == 0xFFFE; }
 bool isHighSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool isLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
-// Texts of at least this many units go in blocks of that many, a fixed count that compilers turn
-// into vector instructions.
-constexpr int Block = 8;
-
-// Long texts go in blocks of 64 bytes.
-template <typename Unit>
-constexpr int WideBlock = 64 / sizeof(Unit);
-
-// Calls visit(at) for the blocks of Width units that cover units 0 to n-1 (n at least Width); the
-// last block ends at n, overlapping the one before. Texts of up to two blocks, the most common,
-// take straight code.
-template <int Width = Block, typename Visit>
-void forEachBlock(Py_ssize_t n, Visit &&visit)
-{
-    visit(0);
-    for (Py_ssize_t at = Width; at < n - Width; at += Width)
-        visit(at);
-    visit(n - Width);
-}
-
-// Notes, a machine word at a time, whether any unit of the blocks of Width units it is shown is
-// zero. A word has a zero lane exactly when (word - lowBits) & ~word & highBits is not zero; each
-// word of a block keeps its own result, so that compilers can handle a block as vectors.
-template <int Width, typename Unit>
-class ZeroUnitFinder
-{
-    static constexpr size_t Bytes = Width * sizeof(Unit);
-    using Word = std::conditional_t<Bytes >= 8, uint64_t,
-                                    std::conditional_t<Bytes == 4, uint32_t,
-                                                       std::conditional_t<Bytes == 2, uint16_t, uint8_t>>>;
-    static constexpr size_t Words = Bytes / sizeof(Word);
-
-    static constexpr Word lowBits()
-    {
-        Word bits = 0;
-        for (size_t byte = 0; byte < sizeof(Word); byte += sizeof(Unit))
-            bits = Word(bits | Word(1) << (8 * byte));
-        return bits;
-    }
-    static constexpr Word highBits() { return Word(lowBits() << (8 * sizeof(Unit) - 1)); }
-
-public:
-    void look(const Unit *block)
-    {
-#pragma GCC unroll 8
-        for (size_t w = 0; w < Words; ++w) {
-            Word word;
-            std::memcpy(&word, reinterpret_cast<const char *>(block) + w * sizeof(Word), sizeof word);
-            m_zeros[w] = Word(m_zeros[w] | (Word(word - lowBits()) & Word(~word) & highBits()));
-        }
-    }
-    bool found() const
-    {
-        Word all = 0;
-        for (Word zeros : m_zeros)
-            all = Word(all | zeros);
-        return all != 0;
-    }
-
-private:
-    Word m_zeros[Words] = {};
-};
-
-// Calls walk(std::integral_constant<int, Width>()) with the widest block that n units (at least
-// one) fill: WideBlock, then Block, 4, 2 and 1 units. Each size class is straight code, so that no
-// branch depends on a unit, or on the length beyond its size class.
-template <typename Unit, typename Walk>
-bool walkWidestBlocks(Py_ssize_t n, Walk &&walk)
-{
-    constexpr int Wide = WideBlock<Unit>;
-    if (n >= Wide)
-        return walk(std::integral_constant<int, Wide>());
-    if (n >= Block)
-        return walk(std::integral_constant<int, Block>());
-    if (n >= 4)
-        return walk(std::integral_constant<int, 4>());
-    if (n >= 2)
-        return walk(std::integral_constant<int, 2>());
-    return walk(std::integral_constant<int, 1>());
-}
-
 // A QString holds at most INT_MAX units under Qt 5: a longer str or bytes, beyond what the library
 // supports, is cut there rather than overrun.
 Py_ssize_t cappedLength(Py_ssize_t n) { return std::min<Py_ssize_t>(n, std::numeric_limits<int>::max()); }
-
-// Whether any of units 0 to n-1 is zero. The usual answer is no, and a scan that stops at the zero
-// (strlen) costs a mispredicted loop exit and holds up the allocation that waits on its length.
-template <typename Unit>
-bool anyZeroUnit(const Unit *units, Py_ssize_t n)
-{
-    return n > 0 && walkWidestBlocks<Unit>(n, [&](auto width) {
-               constexpr int Width = decltype(width)::value;
-               ZeroUnitFinder<Width, Unit> finder;
-               forEachBlock<Width>(n, [&](Py_ssize_t at) { finder.look(units + at); });
-               return finder.found();
-           });
-}
 
 // The length of units 0 to n-1 up to the first zero unit.
 template <typename Unit>
 int lengthToNul(const Unit *units, Py_ssize_t n)
 {
-    if (!anyZeroUnit(units, n))
-        return int(n);
-    return int(std::find(units, units + n, Unit(0)) - units);
-}
-
-// Units 0 to n-1 (n at least Width) of a 1-byte or 2-byte str's storage as UTF-16 into out, in
-// blocks of Width; whether any was zero.
-template <int Width, typename Unit>
-bool copyFindingZero(const Unit *units, Py_ssize_t n, char16_t *out)
-{
-    ZeroUnitFinder<Width, Unit> finder;
-    forEachBlock<Width>(n, [&](Py_ssize_t at) {
-        Unit block[Width]; // read first: the units written could alias the ones read, for all the compiler knows
-        std::memcpy(block, units + at, sizeof block);
-        finder.look(block);
-#pragma GCC unroll 64
-        for (int k = 0; k < Width; ++k)
-            out[at + k] = char16_t(block[k]);
-    });
-    return finder.found();
+    return int(TextUnits::lengthToZero(units, size_t(n)));
 }
 
 QString textOf(const Py_UCS1 *chars, int n) { return QString::fromLatin1(reinterpret_cast<const char *>(chars), n); }
 QString textOf(const Py_UCS2 *units, int n) { return QString(reinterpret_cast<const QChar *>(units), n); }
 
-// The text of a 1-byte or 2-byte str's storage up to its first zero, for a long one (n at least
-// Width): copied and searched in one pass, since a str seldom holds a zero and searching first
-// reads it twice. Kept out of line, away from the short texts' path.
-template <int Width, typename Unit>
+// The text of a 1-byte or 2-byte str's storage up to its first zero, for a long one: copied and
+// searched in one pass, since a str seldom holds a zero and searching first reads it twice. Kept
+// out of line, away from the short texts' path.
+template <typename Unit>
 Q_NEVER_INLINE QString longTextUpToNul(const Unit *units, Py_ssize_t n)
 {
     QString text(int(n), Qt::Uninitialized);
-    if (copyFindingZero<Width>(units, n, reinterpret_cast<char16_t *>(text.data())))
+    if (TextUnits::copyToUtf16(units, size_t(n), reinterpret_cast<char16_t *>(text.data())))
         text.truncate(lengthToNul(units, n));
     return text;
 }
@@ -162,9 +49,8 @@ Q_NEVER_INLINE QString longTextUpToNul(const Unit *units, Py_ssize_t n)
 template <typename Unit>
 QString textUpToNul(const Unit *units, Py_ssize_t n)
 {
-    constexpr int Wide = WideBlock<Unit>;
-    if (n >= Wide)
-        return longTextUpToNul<Wide>(units, n);
+    if (size_t(n) >= TextUnits::UnitsPerLine<Unit>)
+        return longTextUpToNul(units, n);
     return textOf(units, lengthToNul(units, n));
 }
 
@@ -213,43 +99,6 @@ QString strToQString(PyObject *str)
     }
 }
 
-// The bitwise OR of all units: below 0x80 exactly when the text is ASCII, below 0x100 exactly when
-// it is Latin-1, and below 0xD800 whenever it holds no surrogate. It picks the storage of a str
-// just as the widest unit would.
-char16_t unitsOr(const char16_t *units, int n)
-{
-    char16_t bits = 0;
-    if (n < Block) {
-        for (int i = 0; i < n; ++i)
-            bits |= units[i];
-        return bits;
-    }
-    char16_t lanes[Block] = {};
-    forEachBlock(n, [&](Py_ssize_t at) {
-        for (int k = 0; k < Block; ++k)
-            lanes[k] |= units[at + k];
-    });
-    for (char16_t lane : lanes)
-        bits |= lane;
-    return bits;
-}
-
-// Units below 0x100, one byte each.
-void narrowUnits(const char16_t *units, int n, Py_UCS1 *out)
-{
-    if (n < Block) {
-        for (int i = 0; i < n; ++i)
-            out[i] = Py_UCS1(units[i]);
-        return;
-    }
-    forEachBlock(n, [&](Py_ssize_t at) {
-        char16_t block[Block]; // read first: the bytes written could alias the units, for all the compiler knows
-        std::memcpy(block, units + at, sizeof block);
-        for (int k = 0; k < Block; ++k)
-            out[at + k] = Py_UCS1(block[k]);
-    });
-}
-
 // Text without surrogates, a code point per unit, into the 1-byte or 2-byte storage that the OR of
 // its units calls for.
 PyObject *strOfNarrowUnits(const char16_t *units, int n, char16_t bits)
@@ -258,7 +107,7 @@ PyObject *strOfNarrowUnits(const char16_t *units, int n, char16_t bits)
     if (!str)
         return nullptr;
     if (bits <= 0xFF)
-        narrowUnits(units, n, PyUnicode_1BYTE_DATA(str));
+        TextUnits::narrowToLatin1(units, size_t(n), PyUnicode_1BYTE_DATA(str));
     else
         std::memcpy(PyUnicode_2BYTE_DATA(str), units, size_t(n) * 2);
     return str;
@@ -286,7 +135,7 @@ PyObject *strOf(const char16_t *units, int n)
 {
     if (n == 0)
         return Py_BuildValue("s", "");
-    const char16_t bits = unitsOr(units, n);
+    const char16_t bits = TextUnits::unitsOr(units, size_t(n));
     const bool surrogates =
         bits >= 0xD800 && std::any_of(units, units + n, [](char16_t u) { return QChar::isSurrogate(u); });
     return surrogates ? strJoiningPairs(units, n) : strOfNarrowUnits(units, n, bits);

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,26 @@ protected:
             // Names the case on every failure, those inside convert included.
             SCOPED_TRACE("for " + ::testing::PrintToString(c.first));
             EXPECT_EQ(convert(c.first), c.second);
+        }
+    }
+
+    // A table whose expected texts give each member's result in turn, separated by spaces (a "|"
+    // between groups is only for the reader; the last member takes the rest of the line). convert
+    // gives the members' results in the same order. A failure names the case and the member.
+    template <typename Convert>
+    static void expectMembers(const std::vector<std::string> &members, const Cases<> &cases, Convert convert)
+    {
+        for (const auto &c : cases) {
+            SCOPED_TRACE(std::string("for ") + c.first);
+            const std::vector<std::string> results = convert(c.first);
+            std::istringstream expected(c.second);
+            for (size_t k = 0; k < members.size(); ++k) {
+                std::string field;
+                while (expected >> field && field == "|") {}
+                if (k + 1 == members.size() && expected)
+                    field += std::string(std::istreambuf_iterator<char>(expected), {});
+                EXPECT_EQ(results.at(k), field) << "from " << members[k];
+            }
         }
     }
 

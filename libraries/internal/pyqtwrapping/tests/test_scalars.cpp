@@ -23,19 +23,22 @@ std::string convert(T (*member)(PyObject *, bool, bool *), PyObject *object, boo
 }
 
 // Every scalar member, in one mode.
-std::string convertAll(PyObject *o, bool strict)
+std::vector<std::string> convertAll(PyObject *o, bool strict)
 {
-    return convert(W::PyObject2int, o, strict) + " " + convert(W::PyObject2LongLong, o, strict) + " " +
-           convert(W::PyObject2ULongLong, o, strict) + " " + convert(W::PyObject2double, o, strict) + " " +
-           convert(W::PyObject2bool, o, strict);
+    return {convert(W::PyObject2int, o, strict), convert(W::PyObject2LongLong, o, strict),
+            convert(W::PyObject2ULongLong, o, strict), convert(W::PyObject2double, o, strict),
+            convert(W::PyObject2bool, o, strict)};
 }
+
+const std::vector<std::string> Members = {"PyObject2int", "PyObject2LongLong", "PyObject2ULongLong",
+                                          "PyObject2double", "PyObject2bool"};
 
 } // namespace
 
 TEST_F(ScalarsTest, EveryScalarMemberAtTheEdgesOfItsRange)
 {
-    // int, long long, unsigned long long, double and bool; '?' after a refusal.
-    expectEach(Cases<>{
+    // '?' after a refusal.
+    expectMembers(Members, Cases<>{
         {"0", "0 0 0 0 false"}, {"-1", "-1 -1 18446744073709551615 -1 true"},
         {"-2**30", "-1073741824 -1073741824 18446744072635809792 -1073741824 true"},
         {"2**31 - 1", "2147483647 2147483647 2147483647 2147483647 true"},
@@ -64,7 +67,7 @@ TEST_F(ScalarsTest, EveryScalarMemberAtTheEdgesOfItsRange)
         {"F(7.5)", "-9999? 0? 0? -9999? true?"},
     }, [&](const char *e) { return convertAll(in(e), false); });
     // Strict: only the exact type of the target.
-    expectEach(Cases<>{
+    expectMembers(Members, Cases<>{
         {"-1", "-1 -1 18446744073709551615 -9999? false?"}, {"2**63", "-9999? 0? 9223372036854775808 -9999? false?"},
         {"-2**63 - 1", "-9999? 0? 0? -9999? false?"}, {"2**64 - 1", "-9999? 0? 18446744073709551615 -9999? false?"},
         {"2.5", "-9999? 0? 0? 2.5 false?"}, {"True", "-9999? 0? 0? -9999? true"},
@@ -76,7 +79,8 @@ TEST_F(ScalarsTest, EveryScalarMemberAtTheEdgesOfItsRange)
 TEST_F(ScalarsTest, NullIsRefusedAndOnlyTheIntReadingReportsIt)
 {
     const std::string report = typeError("PyObject2int: Error trying to convert null to an integer!");
-    EXPECT_EQ(convertAll(nullptr, false) + " | " + convertAll(nullptr, true), "-9999? 0? 0? -9999? true? | -9999? 0? 0? -9999? false?");
+    expectMembers(Members, Cases<>{{"null", "-9999? 0? 0? -9999? true?"}}, [](const char *) { return convertAll(nullptr, false); });
+    expectMembers(Members, Cases<>{{"null", "-9999? 0? 0? -9999? false?"}}, [](const char *) { return convertAll(nullptr, true); });
     // The int reading in both modes and the lenient bool, each three times.
     EXPECT_EQ(printed(), QString::fromStdString(report).repeated(9).toStdString());
 }

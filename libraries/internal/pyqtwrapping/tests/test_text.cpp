@@ -20,12 +20,36 @@ std::string show(const QString &text)
     return text.isNull() ? "<null>" : out;
 }
 
+std::string times(const char *piece, int n) { return QString::fromLatin1(piece).repeated(n).toStdString(); }
+
 std::string show(const QStringList &list)
 {
     std::string out;
     for (const QString &s : list)
         out += (out.empty() ? "" : ",") + show(s);
     return "[" + out + "]";
+}
+
+// A member's list with '?' after it when ok is false. With the ok flag set beforehand, the member
+// must give the same.
+std::string stringList(PyObject *o, bool strict)
+{
+    bool ok = false, okSetBefore = true;
+    EXPECT_EQ(W::PyObject2QStringList(o, strict, &okSetBefore), W::PyObject2QStringList(o, strict, &ok));
+    EXPECT_EQ(ok, okSetBefore);
+    return show(W::PyObject2QStringList(o, strict, nullptr)) + (ok ? "" : "?");
+}
+
+std::string stringLists(PyObject *o, bool strict)
+{
+    TPyQtWrapping wrapping;
+    bool ok = false, okSetBefore = true;
+    wrapping.PyObject2QListOfQStringList(o, strict, &okSetBefore);
+    std::string lists;
+    for (const QStringList &inner : wrapping.PyObject2QListOfQStringList(o, strict, &ok))
+        lists += show(inner);
+    EXPECT_EQ(ok, okSetBefore);
+    return "[" + lists + (ok ? "]" : "]?");
 }
 
 } // namespace
@@ -45,32 +69,16 @@ TEST_F(TextTest, PythonToQString)
         {"b'\\xc3\\xa9'", "\\u00e9"}, {"b'a\\x00b'", "a"}, {"b'a\\xffb'", "a\\ufffdb"}, {"b''", ""},
         {"B(b'sub')", "sub"}, {"None", "<null>"}, {"42", "<null>"}, {"['a']", "<null>"},
         {"S('abc')", "<null>"}, {"bytearray(b'a')", "<null>"},
+        // Texts of a cache line and more are copied and searched in one pass.
+        {"'ab' * 32 + '\\x00'", times("ab", 32)}, {"'\\xe9' * 64", times("\\u00e9", 64)},
+        {"'\\u65e5' * 32 + '\\x00' * 2", times("\\u65e5", 32)}, {"'\\u65e5' * 33", times("\\u65e5", 33)},
+        {"b'ab' * 40 + b'\\x00'", times("ab", 40)},
     }, [&](const char *e) { return show(W::PyObject2QString(in(e))); });
     EXPECT_TRUE(W::PyObject2QString(nullptr).isNull());
 }
 
-// The first zero ends the text wherever it falls, in texts of every length class (the search goes
-// by windows, blocks and wide blocks) and every storage kind.
-TEST_F(TextTest, PythonToQStringEndsAtTheFirstZero)
-{
-    for (const std::string unit : {"'a'", "'\\xe9'", "'\\u65e5'", "'\\U0001F600'", "b'a'"}) {
-        const std::string zero = unit[0] == 'b' ? "b'\\x00'" : "'\\x00'";
-        const QString one = W::PyObject2QString(in(unit));
-        for (int n : {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 66, 127, 128, 129, 200}) {
-            for (int at : {n, 0, 1, n / 2, n - 2, n - 1}) { // n: no zero
-                if (at < 0)
-                    continue;
-                const auto times = [&](int k) { return unit + " * " + std::to_string(k); };
-                const std::string e = at == n ? times(n) : times(at) + " + " + zero + " + " + times(n - at - 1);
-                EXPECT_EQ(W::PyObject2QString(in(e)), one.repeated(at)) << e;
-            }
-        }
-    }
-}
-
 TEST_F(TextTest, QStringToStrKeepsEveryCodeUnit)
 {
-    auto times = [](const char *piece, int n) { return QString::fromLatin1(piece).repeated(n).toStdString(); };
     expectEach(Cases<QString>{
         {units({0x7F, 0x80}), "'\\x7f\\x80'"}, {QString(70, QChar(0xFF)), "'" + times("\\xff", 70) + "'"},
         {units({0xFF, 0x100}), "'\\xff\\u0100'"}, {units({0x100}), "'\\u0100'"},
@@ -82,8 +90,6 @@ TEST_F(TextTest, QStringToStrKeepsEveryCodeUnit)
         {units({0xDBFF, 0xE000}), "'\\udbff\\ue000'"}, {units({'a', 0, 'b'}), "'a\\x00b'"},
         {units({0xD800, 'x', 0xDBFF, 0xDFFF}), "'\\ud800x\\U0010ffff'"},
         {units({0xD83D, 0xDE00, 0xD800}), "'\\U0001f600\\ud800'"}, {units({0xFEFF, 'a'}), "'\\ufeffa'"},
-        {QString(8, QLatin1Char('a')) + QChar(0x80), "'" + times("a", 8) + "\\x80'"}, // units in blocks of 8
-        {QChar(0x100) + QString(8, QLatin1Char('a')), "'\\u0100" + times("a", 8) + "'"},
         {QString(16, QLatin1Char('b')) + QChar(0xD800), "'" + times("b", 16) + "\\ud800'"},
         {QString(), "''"}, {QString(QLatin1String("")), "''"},
     }, [&](const QString &text) {
@@ -120,8 +126,9 @@ TEST_F(TextTest, LiteralCodec)
 
 TEST_F(TextTest, SequencesToStringLists)
 {
-    // PyObject2QStringList and PyObject2QListOfQStringList, lenient | strict; '?' when ok is false.
-    expectEach(Cases<>{
+    // Lenient | strict; '?' after a list: ok false.
+    expectMembers({"PyObject2QStringList", "PyObject2QListOfQStringList", "PyObject2QStringList strict",
+                   "PyObject2QListOfQStringList strict"}, Cases<>{
         {"['a', b'b', 1, None]", "[a,b,<null>,<null>] []? | [a,b,<null>,<null>] []?"},
         {"[['a', 'b'], ('c',)]", "[<null>,<null>] [[a,b][c]] | [<null>,<null>] [[a,b][c]]"},
         {"[['a'], 'bc', ['d']]", "[<null>,bc,<null>] [[a]]? | [<null>,bc,<null>] [[a]]?"},
@@ -132,19 +139,8 @@ TEST_F(TextTest, SequencesToStringLists)
         {"Raising()", "[v0,<null>,<null>] []? | [v0,<null>,<null>] []?"}, {"BadLen()", "[] [] | [] []"},
     }, [&](const char *e) {
         PyObject *o = in(e);
-        std::string out;
-        TPyQtWrapping wrapping;
-        for (const bool strict : {false, true}) {
-            bool ok = false, listsOk = false, listsOkSetBefore = true;
-            const QStringList list = W::PyObject2QStringList(o, strict, &ok);
-            wrapping.PyObject2QListOfQStringList(o, strict, &listsOkSetBefore);
-            std::string lists;
-            for (const QStringList &inner : wrapping.PyObject2QListOfQStringList(o, strict, &listsOk))
-                lists += show(inner);
-            out += (strict ? " | " : "") + show(list) + (ok ? " [" : "? [") + lists + (listsOk ? "]" : "]?");
-            EXPECT_EQ(listsOk, listsOkSetBefore);
-        }
-        return out;
+        return std::vector<std::string>{stringList(o, false), stringLists(o, false), stringList(o, true),
+                                        stringLists(o, true)};
     });
     bool ok = true;
     EXPECT_TRUE(W::PyObject2QStringList(nullptr, false, &ok).isEmpty() && !ok);

@@ -5,98 +5,61 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 namespace {
 
 constexpr std::size_t MaxLength = 200;
 
-// Non-zero units that a word-at-a-time zero test could take for zero: a zero byte inside a wider
-// unit, the top bit of a lane, all bits set. Position-dependent, so that each lies in every lane.
+// n + 2 non-zero units that a word-at-a-time zero test could take for zero (a zero byte inside a
+// wider unit, the top bit of a lane, all bits set), each in every lane. The text is units 1 to n,
+// one unit past an aligned address; units 0 and n + 1 guard it.
 template <typename Unit>
-std::vector<Unit> nonZeroUnits(std::size_t n)
+std::vector<Unit> guardedText(std::size_t n)
 {
-    static const std::uint32_t tricky[] = {0x1, 0x80, 0xFF, 0x100, 0x8000, 0xFFFF, 0x10000, 0x1000000, 0x80000000,
-                                           0xFFFFFFFF, 0x7F, 0x0101};
+    static const std::uint32_t tricky[] = {0x1, 0x80, 0xFF, 0x100, 0x8000, 0xFFFF, 0x10000, 0x80000000, 0x0101};
     std::vector<Unit> units;
-    for (std::size_t i = 0; units.size() < n; ++i)
-        if (Unit value = Unit(tricky[(i * 5 + i / 12) % 12]))
+    for (std::size_t i = 0; units.size() < n + 2; ++i)
+        if (const Unit value = Unit(tricky[(i * 5 + i / 9) % 9]))
             units.push_back(value);
     return units;
 }
 
-// Runs check(units, zeroAt) for every length to MaxLength, with no zero (zeroAt == n) and with a
-// zero at each position followed by a second zero later on; units start one unit past an aligned
-// address, as a str's storage after its header may.
-template <typename Unit, typename Check>
-void forEveryZeroPosition(Check check)
+// Every length to MaxLength, with no zero (zeroAt == n) or a zero at each position and another after it.
+template <typename Unit>
+void checkLengthAndCopy()
 {
     for (std::size_t n = 0; n <= MaxLength; ++n) {
         for (std::size_t zeroAt = 0; zeroAt <= n; ++zeroAt) {
-            std::vector<Unit> buffer = nonZeroUnits<Unit>(n + 1);
-            Unit *units = buffer.data() + 1;
+            std::vector<Unit> text = guardedText<Unit>(n);
             if (zeroAt < n)
-                units[zeroAt] = units[std::min(n - 1, zeroAt + 3)] = 0;
+                text[1 + zeroAt] = text[1 + std::min(n - 1, zeroAt + 3)] = 0;
             SCOPED_TRACE(testing::Message() << sizeof(Unit) << "-byte units, length " << n << ", zero at " << zeroAt);
-            check(units, n, zeroAt);
+            ASSERT_EQ(TextUnits::lengthToZero(text.data() + 1, n), zeroAt);
+            if constexpr (std::is_unsigned_v<Unit> && sizeof(Unit) <= 2) {
+                std::vector<char16_t> out = guardedText<char16_t>(n);
+                ASSERT_EQ(TextUnits::copyToUtf16(text.data() + 1, n, out.data() + 1), zeroAt < n);
+                ASSERT_TRUE(std::equal(text.begin() + 1, text.end() - 1, out.begin() + 1));
+                ASSERT_TRUE(out.front() == guardedText<char16_t>(n).front() && out.back() == guardedText<char16_t>(n).back());
+            }
         }
     }
-}
-
-template <typename Unit>
-void checkLengthToZero()
-{
-    forEveryZeroPosition<Unit>([](const Unit *units, std::size_t n, std::size_t zeroAt) {
-        ASSERT_EQ(TextUnits::lengthToZero(units, n), zeroAt);
-    });
-}
-
-template <typename Unit>
-void checkCopyToUtf16()
-{
-    forEveryZeroPosition<Unit>([](const Unit *units, std::size_t n, std::size_t zeroAt) {
-        std::vector<char16_t> out(n + 2, u'?');
-        ASSERT_EQ(TextUnits::copyToUtf16(units, n, out.data() + 1), zeroAt < n);
-        ASSERT_TRUE(std::equal(units, units + n, out.begin() + 1));
-        ASSERT_EQ(out.front(), u'?');
-        ASSERT_EQ(out.back(), u'?');
-    });
 }
 
 } // namespace
 
-TEST(TextUnitsTest, LengthToZeroFindsTheFirstZero)
+TEST(TextUnitsTest, LengthToZeroAndCopyToUtf16FindTheFirstZero)
 {
-    checkLengthToZero<char>();
-    checkLengthToZero<std::uint8_t>();
-    checkLengthToZero<std::uint16_t>();
-    checkLengthToZero<std::uint32_t>();
+    checkLengthAndCopy<char>();
+    checkLengthAndCopy<std::uint8_t>();
+    checkLengthAndCopy<std::uint16_t>();
+    checkLengthAndCopy<std::uint32_t>();
 }
 
-TEST(TextUnitsTest, CopyToUtf16CopiesEveryUnitAndTellsOfAZero)
-{
-    checkCopyToUtf16<std::uint8_t>();
-    checkCopyToUtf16<std::uint16_t>();
-}
-
-// Each bit of a unit, at each position, on a background of ASCII letters.
-TEST(TextUnitsTest, UnitsOrIsTheOrOfEveryUnit)
-{
-    for (std::size_t n = 0; n <= MaxLength; ++n) {
-        for (std::size_t at = 0; at < std::max<std::size_t>(n, 1); ++at) {
-            std::vector<char16_t> units(n, u'a');
-            const char16_t bit = char16_t(1u << (at % 16));
-            if (n > 0)
-                units[at] = bit;
-            char16_t expected = 0;
-            for (char16_t unit : units)
-                expected |= unit;
-            ASSERT_EQ(TextUnits::unitsOr(units.data(), n), expected) << "length " << n << ", bit at " << at;
-        }
-    }
-}
-
-TEST(TextUnitsTest, NarrowToLatin1KeepsEveryUnit)
+// Every Latin-1 unit for the narrowing, with guards either side; each bit at each position for the
+// OR, on a background of ASCII letters.
+TEST(TextUnitsTest, UnitsOrAndNarrowToLatin1)
 {
     for (std::size_t n = 0; n <= MaxLength; ++n) {
         std::vector<char16_t> units(n);
@@ -104,8 +67,13 @@ TEST(TextUnitsTest, NarrowToLatin1KeepsEveryUnit)
             units[i] = char16_t((i * 37 + 1) & 0xFF);
         std::vector<std::uint8_t> out(n + 2, 0xA5);
         TextUnits::narrowToLatin1(units.data(), n, out.data() + 1);
-        ASSERT_TRUE(std::equal(units.begin(), units.end(), out.begin() + 1)) << "length " << n;
-        ASSERT_EQ(out.front(), 0xA5) << "length " << n;
-        ASSERT_EQ(out.back(), 0xA5) << "length " << n;
+        ASSERT_TRUE(std::equal(units.begin(), units.end(), out.begin() + 1) && out.front() == 0xA5 && out.back() == 0xA5)
+            << "length " << n;
+        for (std::size_t at = 0; at < n; ++at) {
+            std::vector<char16_t> letters(n, u'a');
+            letters[at] = char16_t(1u << (at % 16));
+            ASSERT_EQ(TextUnits::unitsOr(letters.data(), n), char16_t((n > 1 ? u'a' : 0) | letters[at])) << n << ", " << at;
+        }
     }
+    EXPECT_EQ(TextUnits::unitsOr(nullptr, 0), 0);
 }

@@ -25,6 +25,11 @@
 //    whatever the width of the platform's long.
 //  - Type ids are the QMetaType ids of the Qt the library is built with: QMetaType::QKeySequence is
 //    75 in Qt 5 and 4107 in Qt 6. Name them by enum, never by number.
+//  - The names are uneven (PyObject2int beside QString2PyUnicode, doubleTable2PyObject beside
+//    numPyArray2DoubleTable) because hosts already call the members by these names; they stay as
+//    they are so that no host has to change a call. For the same reason PyObject2QListOfQStringList
+//    is the one instance member: hosts call it on an object, so it needs one, though it uses no
+//    state (a default-constructed TPyQtWrapping serves).
 #ifndef TPYQTWRAPPING_H
 #define TPYQTWRAPPING_H
 

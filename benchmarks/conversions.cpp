@@ -23,8 +23,10 @@
 #include <unistd.h>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -102,34 +104,52 @@ void keepArena(void *, void *arena, size_t) { keptArenas.push_back(arena); }
 // The PyQt of the Qt the benchmark is built with: one process never loads two Qt majors.
 const char *const PyQt = QT_VERSION_MAJOR == 6 ? "PyQt6" : "PyQt5";
 
-struct Row {
+// One timed repetition of a column's work; the state lets it release a result untimed.
+using Step = std::function<void(benchmark::State &)>;
+
+struct Column {
+    std::string name; // "ours", "limit", "pybind11" or the PyQt's name
+    Step step;
+};
+
+// A row of the table: a conversion, the elements one repetition converts, the ratios it must keep
+// ("limit<=1.3 pybind11<=1": ours/limit at most 1.3, ours/pybind11 at most 1) and its columns.
+struct Case {
     std::string conversion;
-    double elements = 1;
-    std::string goal; // which ratio must hold, for the last column
+    double elements;
+    std::string goal;
+    std::vector<Column> columns;
+};
+
+// The medians measured, in ns per element, by row and column.
+struct Result {
+    const Case *row;
     std::map<std::string, double> ns;
 };
-std::vector<Row> rows;
+std::vector<Result> results;
 
-Row &row(const std::string &conversion)
+void registerColumns(const Case &row)
 {
-    for (Row &r : rows)
-        if (r.conversion == conversion)
-            return r;
-    rows.push_back(Row{conversion});
-    return rows.back();
+    results.push_back(Result{&row, {}});
+    for (const Column &column : row.columns) {
+        const Step step = column.step;
+        auto *b = benchmark::RegisterBenchmark((row.conversion + "|" + column.name).c_str(),
+                                               [step](benchmark::State &state) {
+                                                   for (auto _ : state)
+                                                       step(state);
+                                               });
+        b->Unit(benchmark::kNanosecond);
+        if (smoke)
+            b->Iterations(1);
+        else
+            b->MinTime(0.05)->Repetitions(9)->ReportAggregatesOnly(true);
+    }
 }
 
-void add(const std::string &conversion, const char *column, double elements,
-         std::function<void(benchmark::State &)> body)
+Result &resultOf(const std::string &conversion)
 {
-    row(conversion).elements = elements;
-    auto *b = benchmark::RegisterBenchmark((conversion + "|" + column).c_str(),
-                                           [body](benchmark::State &state) { body(state); });
-    b->Unit(benchmark::kNanosecond);
-    if (smoke)
-        b->Iterations(1);
-    else
-        b->MinTime(0.05)->Repetitions(9)->ReportAggregatesOnly(true);
+    return *std::find_if(results.begin(), results.end(),
+                         [&](const Result &r) { return r.row->conversion == conversion; });
 }
 
 // Whether a run ended in an error: Google Benchmark 1.8 replaced the run's error_occurred flag by
@@ -153,16 +173,14 @@ public:
         if (!smoke)
             ConsoleReporter::ReportRuns(runs);
         for (const Run &run : runs) {
-            if (runFailed(run, 0))
-                continue;
             const bool wanted = smoke ? run.run_type == Run::RT_Iteration
                                       : run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if (!wanted)
+            if (runFailed(run, 0) || !wanted)
                 continue;
             const std::string name = run.run_name.function_name;
             const size_t bar = name.find('|');
-            Row &r = row(name.substr(0, bar));
-            r.ns[name.substr(bar + 1)] = run.GetAdjustedRealTime() / r.elements;
+            Result &r = resultOf(name.substr(0, bar));
+            r.ns[name.substr(bar + 1)] = run.GetAdjustedRealTime() / r.row->elements;
         }
     }
 };
@@ -171,56 +189,34 @@ public:
 // to run; a goal counts as met within this margin.
 constexpr double NoiseMargin = 0.02;
 
-void printTable()
+// ours / column, or 0 where either was not measured.
+double ratio(const Result &r, const std::string &column)
 {
-    int width = 32;
-    for (const Row &r : rows)
-        width = std::max(width, int(r.conversion.size()));
-    std::printf("\n%-*s %9s %9s %9s %9s %10s %10s %10s  %s\n", width, "conversion (ns/element, median)",
-                "ours", "limit", "pybind11", PyQt, "ours/limit", "ours/pyb11", (std::string("ours/") + PyQt).c_str(), "goal");
-    int missed = 0;
-    for (const Row &r : rows) {
-        auto cell = [&](const char *column) -> std::string {
-            auto it = r.ns.find(column);
-            if (it == r.ns.end())
-                return "-";
-            char text[32];
-            std::snprintf(text, sizeof text, "%.2f", it->second);
-            return text;
-        };
-        auto ratio = [&](const char *column) -> double {
-            auto ours = r.ns.find("ours"), other = r.ns.find(column);
-            return ours == r.ns.end() || other == r.ns.end() ? 0 : ours->second / other->second;
-        };
-        auto ratioText = [&](const char *column) -> std::string {
-            const double value = ratio(column);
-            if (value == 0)
-                return "-";
-            char text[32];
-            std::snprintf(text, sizeof text, "%.2f", value);
-            return text;
-        };
-        // Goals: "limit<=1.3 pybind11<=1" means ours/limit at most 1.3 and ours/pybind11 at most 1.
-        bool met = true;
-        size_t pos = 0;
-        while (pos < r.goal.size()) {
-            const size_t end = r.goal.find(' ', pos);
-            const std::string term = r.goal.substr(pos, end == std::string::npos ? end : end - pos);
-            const size_t le = term.find("<=");
-            const double value = ratio(term.substr(0, le).c_str());
-            if (value != 0 && value > std::stod(term.substr(le + 2)) * (1 + NoiseMargin))
-                met = false;
-            pos = end == std::string::npos ? r.goal.size() : end + 1;
-        }
-        if (!met)
-            ++missed;
-        std::printf("%-*s %9s %9s %9s %9s %10s %10s %10s  %s%s\n", width, r.conversion.c_str(),
-                    cell("ours").c_str(), cell("limit").c_str(), cell("pybind11").c_str(),
-                    cell(PyQt).c_str(), ratioText("limit").c_str(), ratioText("pybind11").c_str(),
-                    ratioText(PyQt).c_str(), r.goal.c_str(), r.goal.empty() ? "" : met ? "  met" : "  MISSED");
+    auto ours = r.ns.find("ours"), other = r.ns.find(column);
+    return ours == r.ns.end() || other == r.ns.end() ? 0 : ours->second / other->second;
+}
+
+std::string figure(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", value);
+    return value == 0 ? "-" : text;
+}
+
+bool goalMet(const Result &r)
+{
+    std::istringstream terms(r.row->goal);
+    for (std::string term; terms >> term;) {
+        const size_t le = term.find("<=");
+        const double value = ratio(r, term.substr(0, le));
+        if (value != 0 && value > std::stod(term.substr(le + 2)) * (1 + NoiseMargin))
+            return false;
     }
-    std::printf("\n%d goal%s missed (ratios within %.0f%% of a goal count as met)\n", missed,
-                missed == 1 ? "" : "s", NoiseMargin * 100);
+    return true;
+}
+
+void printMachine()
+{
     std::printf("machine at start: load average %s (1, 5, 15 min), %ld cores\n", loadAtStart.c_str(),
                 sysconf(_SC_NPROCESSORS_ONLN));
     const CpuTime now = cpuTime();
@@ -229,7 +225,32 @@ void printTable()
                     100.0 * double(now.stolen - cpuAtStart.stolen) / double(now.total - cpuAtStart.total));
 }
 
+void printTable()
+{
+    int width = 32;
+    for (const Result &r : results)
+        width = std::max(width, int(r.row->conversion.size()));
+    std::printf("\n%-*s %9s %9s %9s %9s %10s %10s %10s  %s\n", width, "conversion (ns/element, median)", "ours",
+                "limit", "pybind11", PyQt, "ours/limit", "ours/pyb11", (std::string("ours/") + PyQt).c_str(), "goal");
+    int missed = 0;
+    for (const Result &r : results) {
+        auto cell = [&](const char *column) { return r.ns.count(column) ? figure(r.ns.at(column)) : "-"; };
+        const bool met = goalMet(r);
+        missed += met ? 0 : 1;
+        std::printf("%-*s %9s %9s %9s %9s %10s %10s %10s  %s%s\n", width, r.row->conversion.c_str(),
+                    cell("ours").c_str(), cell("limit").c_str(), cell("pybind11").c_str(), cell(PyQt).c_str(),
+                    figure(ratio(r, "limit")).c_str(), figure(ratio(r, "pybind11")).c_str(),
+                    figure(ratio(r, PyQt)).c_str(), r.row->goal.c_str(),
+                    r.row->goal.empty() ? "" : met ? "  met" : "  MISSED");
+    }
+    std::printf("\n%d goal%s missed (ratios within %.0f%% of a goal count as met)\n", missed, missed == 1 ? "" : "s",
+                NoiseMargin * 100);
+    printMachine();
+}
+
 // ---- Cases --------------------------------------------------------------------------------------
+
+using W = TPyQtWrapping;
 
 template <typename T>
 void releaseTable(benchmark::State &state, T *table)
@@ -246,7 +267,46 @@ void releaseObject(benchmark::State &state, PyObject *object)
     state.ResumeTiming();
 }
 
-// The unavoidable work of a list to a table: fetch, exact type test, read, store.
+// Steps that release what make() gives untimed, or only keep it from being optimised away.
+template <typename Make>
+Step tableOf(Make make)
+{
+    return [make](benchmark::State &s) { releaseTable(s, make()); };
+}
+template <typename Make>
+Step objectOf(Make make)
+{
+    return [make](benchmark::State &s) { releaseObject(s, make()); };
+}
+template <typename Make>
+Step valueOf(Make make)
+{
+    return [make](benchmark::State &) { benchmark::DoNotOptimize(make()); };
+}
+// Every side releases a variant untimed, as the PyQt side's wrapper is.
+template <typename Make>
+Step variantOf(Make make)
+{
+    return [make](benchmark::State &s) {
+        QVariant result = make();
+        s.PauseTiming();
+        result = QVariant();
+        s.ResumeTiming();
+    };
+}
+
+// pybind11's column: a Python object loaded into T, or a T made into a Python object.
+template <typename T>
+Column pybind11Load(PyObject *object)
+{
+    return {"pybind11", valueOf([object] { return py::cast<T>(py::handle(object)); })};
+}
+template <typename T>
+Column pybind11Make(std::shared_ptr<T> values)
+{
+    return {"pybind11", objectOf([values] { return py::cast(*values).release().ptr(); })};
+}
+
 template <typename T>
 T *limitFloatListToTable(PyObject *list)
 {
@@ -364,118 +424,42 @@ PyObject *limitFromVariant(const QVariant &v)
     }
 }
 
-void listToTableCases()
+// The limit of a list to a QList: the same loop, appending to a reserved QList.
+template <typename T>
+QList<T> limitListToQList(PyObject *list)
 {
-    const double n = double(N);
-    PyObject *floats = var("floats");
-    PyObject *ints = var("ints");
-    PyObject *smallInts = var("small_ints");
+    QList<T> out;
+    out.reserve(int(PyList_GET_SIZE(list)));
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+        PyObject *item = PyList_GET_ITEM(list, i);
+        if constexpr (std::is_same<T, double>::value)
+            out.append(Py_TYPE(item) == &PyFloat_Type ? PyFloat_AS_DOUBLE(item) : -9999.0);
+        else
+            out.append(Py_TYPE(item) == &PyLong_Type ? int(PyLong_AsLong(item)) : -9999);
+    }
+    return out;
+}
 
-    const std::string d = "float list -> PyObject2DoubleTable";
-    row(d).goal = "limit<=1.3 pybind11<=1";
-    add(d, "ours", n, [=](benchmark::State &s) {
-        for (auto _ : s) {
-            unsigned long long count = 0;
-            releaseTable(s, TPyQtWrapping::PyObject2DoubleTable(floats, count));
-        }
+// A list of Python numbers from a container of C++ numbers.
+template <typename Numbers>
+PyObject *limitNumberList(const Numbers &numbers)
+{
+    return limitBuildList(Py_ssize_t(numbers.size()), [&](Py_ssize_t i) {
+        const auto value = numbers[decltype(numbers.size())(i)];
+        if constexpr (std::is_integral<decltype(value)>::value)
+            return PyLong_FromLong(value);
+        else
+            return PyFloat_FromDouble(value);
     });
-    add(d, "limit", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseTable(s, limitFloatListToTable<double>(floats));
-    });
-    add(d, "pybind11", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            benchmark::DoNotOptimize(py::cast<std::vector<double>>(py::handle(floats)));
-    });
+}
 
-    const std::string f = "float list -> PyObject2FloatTable";
-    row(f).goal = "limit<=1.3 pybind11<=1";
-    add(f, "ours", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseTable(s, TPyQtWrapping::PyObject2FloatTable(floats));
-    });
-    add(f, "limit", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseTable(s, limitFloatListToTable<float>(floats));
-    });
-    add(f, "pybind11", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            benchmark::DoNotOptimize(py::cast<std::vector<float>>(py::handle(floats)));
-    });
-
-    const std::string qd = "float list -> PyObject2QListDouble";
-    row(qd).goal = "limit<=1.3 pybind11<=1";
-    add(qd, "ours", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            benchmark::DoNotOptimize(TPyQtWrapping::PyObject2QListDouble(floats));
-    });
-    add(qd, "limit", n, [=](benchmark::State &s) {
-        for (auto _ : s) {
-            QList<double> list;
-            list.reserve(int(PyList_GET_SIZE(floats)));
-            for (Py_ssize_t i = 0; i < PyList_GET_SIZE(floats); ++i) {
-                PyObject *item = PyList_GET_ITEM(floats, i);
-                list.append(Py_TYPE(item) == &PyFloat_Type ? PyFloat_AS_DOUBLE(item) : -9999.0);
-            }
-            benchmark::DoNotOptimize(list);
-        }
-    });
-    add(qd, "pybind11", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            benchmark::DoNotOptimize(py::cast<std::vector<double>>(py::handle(floats)));
-    });
-
-    const std::string i = "int list -> PyObject2IntTable";
-    row(i).goal = "limit<=1.3 pybind11<=1";
-    add(i, "ours", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseTable(s, TPyQtWrapping::PyObject2IntTable(ints));
-    });
-    add(i, "limit", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseTable(s, limitIntListToTable<int>(ints, INT32_MIN, INT32_MAX));
-    });
-    add(i, "pybind11", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            benchmark::DoNotOptimize(py::cast<std::vector<int>>(py::handle(ints)));
-    });
-
-    const std::string h = "small int list -> PyObject2ShortIntTable";
-    row(h).goal = "limit<=1.3 pybind11<=1";
-    add(h, "ours", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseTable(s, TPyQtWrapping::PyObject2ShortIntTable(smallInts));
-    });
-    add(h, "limit", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseTable(s, limitIntListToTable<short>(smallInts, -32768, 32767));
-    });
-    add(h, "pybind11", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            benchmark::DoNotOptimize(py::cast<std::vector<short>>(py::handle(smallInts)));
-    });
-
-    const std::string qi = "int list -> PyObject2QListInt";
-    row(qi).goal = "limit<=1.3 pybind11<=1";
-    add(qi, "ours", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            benchmark::DoNotOptimize(TPyQtWrapping::PyObject2QListInt(ints));
-    });
-    add(qi, "limit", n, [=](benchmark::State &s) {
-        for (auto _ : s) {
-            QList<int> list;
-            list.reserve(int(PyList_GET_SIZE(ints)));
-            for (Py_ssize_t k = 0; k < PyList_GET_SIZE(ints); ++k) {
-                PyObject *item = PyList_GET_ITEM(ints, k);
-                list.append(Py_TYPE(item) == &PyLong_Type ? int(PyLong_AsLong(item)) : -9999);
-            }
-            benchmark::DoNotOptimize(list);
-        }
-    });
-    add(qi, "pybind11", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            benchmark::DoNotOptimize(py::cast<std::vector<int>>(py::handle(ints)));
-    });
+QStringList limitReadStrs(PyObject *list)
+{
+    QStringList out;
+    out.reserve(int(PyList_GET_SIZE(list)));
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i)
+        out.append(limitReadStr(PyList_GET_ITEM(list, i)));
+    return out;
 }
 
 // The limit of an array conversion: the same buffer read with the element type known at compile
@@ -496,299 +480,191 @@ double *limitArray(PyArrayObject *a)
     return table;
 }
 
-void numpyCases()
+const char *const ListGoal = "limit<=1.3 pybind11<=1";
+
+std::vector<Case> listToTableRows()
 {
     const double n = double(N);
-    struct Case {
+    PyObject *floats = var("floats"), *ints = var("ints"), *smallInts = var("small_ints");
+    return {
+        {"float list -> PyObject2DoubleTable", n, ListGoal,
+         {{"ours", tableOf([=] { unsigned long long count = 0; return W::PyObject2DoubleTable(floats, count); })},
+          {"limit", tableOf([=] { return limitFloatListToTable<double>(floats); })},
+          pybind11Load<std::vector<double>>(floats)}},
+        {"float list -> PyObject2FloatTable", n, ListGoal,
+         {{"ours", tableOf([=] { return W::PyObject2FloatTable(floats); })},
+          {"limit", tableOf([=] { return limitFloatListToTable<float>(floats); })},
+          pybind11Load<std::vector<float>>(floats)}},
+        {"float list -> PyObject2QListDouble", n, ListGoal,
+         {{"ours", valueOf([=] { return W::PyObject2QListDouble(floats); })},
+          {"limit", valueOf([=] { return limitListToQList<double>(floats); })},
+          pybind11Load<std::vector<double>>(floats)}},
+        {"int list -> PyObject2IntTable", n, ListGoal,
+         {{"ours", tableOf([=] { return W::PyObject2IntTable(ints); })},
+          {"limit", tableOf([=] { return limitIntListToTable<int>(ints, INT32_MIN, INT32_MAX); })},
+          pybind11Load<std::vector<int>>(ints)}},
+        {"small int list -> PyObject2ShortIntTable", n, ListGoal,
+         {{"ours", tableOf([=] { return W::PyObject2ShortIntTable(smallInts); })},
+          {"limit", tableOf([=] { return limitIntListToTable<short>(smallInts, -32768, 32767); })},
+          pybind11Load<std::vector<short>>(smallInts)}},
+        {"int list -> PyObject2QListInt", n, ListGoal,
+         {{"ours", valueOf([=] { return W::PyObject2QListInt(ints); })},
+          {"limit", valueOf([=] { return limitListToQList<int>(ints); })}, pybind11Load<std::vector<int>>(ints)}},
+    };
+}
+
+std::vector<Case> numpyRows()
+{
+    struct Array {
         const char *name;
         const char *variable;
         double *(*limit)(PyArrayObject *);
         const char *goal;
-    } const cases[] = {
+    } const arrays[] = {
         {"numpy float64 -> numPyArray2DoubleTable", "a_f64", limitArray<double>, "limit<=1.1"},
         {"numpy float32 -> numPyArray2DoubleTable", "a_f32", limitArray<float>, "limit<=1.3"},
         {"numpy int32 -> numPyArray2DoubleTable", "a_i32", limitArray<int32_t>, "limit<=1.3"},
         {"numpy int64 -> numPyArray2DoubleTable", "a_i64", limitArray<int64_t>, "limit<=1.3"},
         {"numpy float64 [::2] view -> numPyArray2DoubleTable", "a_strided", limitArray<double>, "limit<=1.3"},
     };
-    for (const Case &c : cases) {
-        auto *a = TPyQtWrapping::PyObject2NumPyArray(var(c.variable));
-        const double elements = double(PyArray_DIMS(a)[0]);
-        row(c.name).goal = c.goal;
-        add(c.name, "ours", elements, [=](benchmark::State &s) {
-            for (auto _ : s) {
-                unsigned long long count = 0;
-                releaseTable(s, TPyQtWrapping::numPyArray2DoubleTable(a, count));
-            }
-        });
-        auto limit = c.limit;
-        add(c.name, "limit", elements, [=](benchmark::State &s) {
-            for (auto _ : s)
-                releaseTable(s, limit(a));
-        });
+    std::vector<Case> rows;
+    for (const Array &array : arrays) {
+        PyArrayObject *a = W::PyObject2NumPyArray(var(array.variable));
+        const auto limit = array.limit;
+        rows.push_back({array.name, double(PyArray_DIMS(a)[0]), array.goal,
+                        {{"ours", tableOf([=] { unsigned long long count = 0; return W::numPyArray2DoubleTable(a, count); })},
+                         {"limit", tableOf([=] { return limit(a); })}}});
     }
-    (void)n;
+    return rows;
 }
 
-void tableToListCases()
+std::vector<Case> tableToListRows()
 {
     const double n = double(N);
     auto doubles = std::make_shared<std::vector<double>>();
     auto floats = std::make_shared<std::vector<float>>();
+    auto ints = std::make_shared<std::vector<int>>();
     for (long i = 0; i < N; ++i) {
         doubles->push_back(i * 0.25 + 0.1);
         floats->push_back(float(i * 0.25 + 0.1));
-    }
-    auto qdoubles = std::make_shared<QList<double>>();
-    auto qints = std::make_shared<QList<int>>();
-    auto ints = std::make_shared<std::vector<int>>();
-    for (long i = 0; i < N; ++i) {
-        qdoubles->append(doubles->at(size_t(i)));
-        qints->append(int(i * 7 - 3000000));
         ints->push_back(int(i * 7 - 3000000));
     }
-
-    const std::string d = "double[] -> doubleTable2PyObject";
-    row(d).goal = "limit<=1.3 pybind11<=1";
-    add(d, "ours", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseObject(s, TPyQtWrapping::doubleTable2PyObject(doubles->data(), doubles->size()));
-    });
-    add(d, "limit", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseObject(s, limitBuildList(Py_ssize_t(doubles->size()),
-                                            [&](Py_ssize_t i) { return PyFloat_FromDouble((*doubles)[size_t(i)]); }));
-    });
-    add(d, "pybind11", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseObject(s, py::cast(*doubles).release().ptr());
-    });
-
-    const std::string f = "float[] -> floatTable2PyObject";
-    row(f).goal = "limit<=1.3 pybind11<=1";
-    add(f, "ours", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseObject(s, TPyQtWrapping::floatTable2PyObject(floats->data(), floats->size()));
-    });
-    add(f, "limit", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseObject(s, limitBuildList(Py_ssize_t(floats->size()),
-                                            [&](Py_ssize_t i) { return PyFloat_FromDouble((*floats)[size_t(i)]); }));
-    });
-    add(f, "pybind11", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseObject(s, py::cast(*floats).release().ptr());
-    });
-
-    const std::string qd = "QList<double> -> QListDouble2PyObject";
-    row(qd).goal = "limit<=1.3 pybind11<=1";
-    add(qd, "ours", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseObject(s, TPyQtWrapping::QListDouble2PyObject(*qdoubles));
-    });
-    add(qd, "limit", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseObject(s, limitBuildList(qdoubles->size(),
-                                            [&](Py_ssize_t i) { return PyFloat_FromDouble(qdoubles->at(int(i))); }));
-    });
-    add(qd, "pybind11", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseObject(s, py::cast(*doubles).release().ptr());
-    });
-
-    const std::string qi = "QList<int> -> QListInt2PyObject";
-    row(qi).goal = "limit<=1.3 pybind11<=1";
-    add(qi, "ours", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseObject(s, TPyQtWrapping::QListInt2PyObject(*qints));
-    });
-    add(qi, "limit", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseObject(s, limitBuildList(qints->size(),
-                                            [&](Py_ssize_t i) { return PyLong_FromLong(qints->at(int(i))); }));
-    });
-    add(qi, "pybind11", n, [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseObject(s, py::cast(*ints).release().ptr());
-    });
+    auto qdoubles = std::make_shared<QList<double>>(doubles->begin(), doubles->end());
+    auto qints = std::make_shared<QList<int>>(ints->begin(), ints->end());
+    return {
+        {"double[] -> doubleTable2PyObject", n, ListGoal,
+         {{"ours", objectOf([=] { return W::doubleTable2PyObject(doubles->data(), doubles->size()); })},
+          {"limit", objectOf([=] { return limitNumberList(*doubles); })}, pybind11Make(doubles)}},
+        {"float[] -> floatTable2PyObject", n, ListGoal,
+         {{"ours", objectOf([=] { return W::floatTable2PyObject(floats->data(), floats->size()); })},
+          {"limit", objectOf([=] { return limitNumberList(*floats); })}, pybind11Make(floats)}},
+        {"QList<double> -> QListDouble2PyObject", n, ListGoal,
+         {{"ours", objectOf([=] { return W::QListDouble2PyObject(*qdoubles); })},
+          {"limit", objectOf([=] { return limitNumberList(*qdoubles); })}, pybind11Make(doubles)}},
+        {"QList<int> -> QListInt2PyObject", n, ListGoal,
+         {{"ours", objectOf([=] { return W::QListInt2PyObject(*qints); })},
+          {"limit", objectOf([=] { return limitNumberList(*qints); })}, pybind11Make(ints)}},
+    };
 }
 
-void stringCases()
+// Every str of a list read, or every QString written and released.
+template <typename Read>
+Step eachStr(PyObject *list, Read read)
 {
-    struct Case {
-        const char *name;
-        const char *variable;
-    } const cases[] = {
-        {"short ASCII", "s_ascii"},
-        {"short Latin-1", "s_latin1"},
-        {"short BMP", "s_bmp"},
-        {"short astral", "s_astral"},
+    return [list, read](benchmark::State &) {
+        for (Py_ssize_t i = 0, n = PyList_GET_SIZE(list); i < n; ++i)
+            benchmark::DoNotOptimize(read(PyList_GET_ITEM(list, i)));
     };
-    for (const Case &c : cases) {
-        PyObject *list = var(c.variable);
-        const Py_ssize_t count = PyList_GET_SIZE(list);
-        auto qstrings = std::make_shared<QVector<QString>>();
-        for (Py_ssize_t i = 0; i < count; ++i)
-            qstrings->append(TPyQtWrapping::PyObject2QString(PyList_GET_ITEM(list, i)));
+}
+template <typename Write>
+Step eachText(std::shared_ptr<QVector<QString>> texts, Write write)
+{
+    return [texts, write](benchmark::State &) {
+        for (const QString &text : *texts)
+            Py_DECREF(write(text));
+    };
+}
 
-        const std::string to = std::string("str (") + c.name + ") -> PyObject2QString";
-        row(to).goal = "limit<=1.5";
-        add(to, "ours", double(count), [=](benchmark::State &s) {
-            for (auto _ : s)
-                for (Py_ssize_t i = 0; i < count; ++i)
-                    benchmark::DoNotOptimize(TPyQtWrapping::PyObject2QString(PyList_GET_ITEM(list, i)));
-        });
-        add(to, "limit", double(count), [=](benchmark::State &s) {
-            for (auto _ : s)
-                for (Py_ssize_t i = 0; i < count; ++i)
-                    benchmark::DoNotOptimize(limitReadStr(PyList_GET_ITEM(list, i)));
-        });
-        add(to, "pybind11", double(count), [=](benchmark::State &s) {
-            for (auto _ : s)
-                for (Py_ssize_t i = 0; i < count; ++i)
-                    benchmark::DoNotOptimize(py::cast<std::string>(py::handle(PyList_GET_ITEM(list, i))));
-        });
-
-        if (std::string(c.variable) == "s_astral")
+std::vector<Case> shortStringRows()
+{
+    const std::pair<const char *, const char *> kinds[] = {
+        {"short ASCII", "s_ascii"}, {"short Latin-1", "s_latin1"}, {"short BMP", "s_bmp"}, {"short astral", "s_astral"}};
+    std::vector<Case> rows;
+    for (const auto &kind : kinds) {
+        PyObject *list = var(kind.second);
+        const double count = double(PyList_GET_SIZE(list));
+        auto texts = std::make_shared<QVector<QString>>();
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i)
+            texts->append(W::PyObject2QString(PyList_GET_ITEM(list, i)));
+        rows.push_back({std::string("str (") + kind.first + ") -> PyObject2QString", count, "limit<=1.5",
+                        {{"ours", eachStr(list, [](PyObject *s) { return W::PyObject2QString(s); })},
+                         {"limit", eachStr(list, limitReadStr)},
+                         {"pybind11", eachStr(list, [](PyObject *s) { return py::cast<std::string>(py::handle(s)); })}}});
+        if (std::string(kind.second) == "s_astral")
             continue; // building astral strings needs the pair scan; the limit below has none
-        const std::string back = std::string("QString (") + c.name + ") -> QString2PyObject";
-        row(back).goal = "limit<=1.5";
-        add(back, "ours", double(count), [=](benchmark::State &s) {
-            for (auto _ : s)
-                for (const QString &q : *qstrings)
-                    Py_DECREF(TPyQtWrapping::QString2PyObject(q));
-        });
-        add(back, "limit", double(count), [=](benchmark::State &s) {
-            for (auto _ : s)
-                for (const QString &q : *qstrings)
-                    Py_DECREF(limitWriteStr(q));
-        });
+        rows.push_back({std::string("QString (") + kind.first + ") -> QString2PyObject", count, "limit<=1.5",
+                        {{"ours", eachText(texts, [](const QString &q) { return W::QString2PyObject(q); })},
+                         {"limit", eachText(texts, limitWriteStr)}}});
     }
+    return rows;
+}
 
+std::vector<Case> longStringRows()
+{
     PyObject *longString = var("s_long");
     const double chars = double(PyUnicode_GET_LENGTH(longString));
-    const QString longQString = TPyQtWrapping::PyObject2QString(longString);
-    const std::string to = "one 8 MB str -> PyObject2QString (per char)";
-    row(to).goal = "limit<=1.5";
-    add(to, "ours", chars, [=](benchmark::State &s) {
-        for (auto _ : s)
-            benchmark::DoNotOptimize(TPyQtWrapping::PyObject2QString(longString));
-    });
-    add(to, "limit", chars, [=](benchmark::State &s) {
-        for (auto _ : s)
-            benchmark::DoNotOptimize(limitReadStr(longString));
-    });
-    const std::string back = "one 8 MB QString -> QString2PyObject (per char)";
-    row(back).goal = "limit<=1.5";
-    add(back, "ours", chars, [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseObject(s, TPyQtWrapping::QString2PyObject(longQString));
-    });
-    add(back, "limit", chars, [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseObject(s, limitWriteStr(longQString));
-    });
-
+    const QString longText = W::PyObject2QString(longString);
     PyObject *list = var("s_list");
-    const Py_ssize_t count = PyList_GET_SIZE(list);
-    const QStringList qlist = TPyQtWrapping::PyObject2QStringList(list);
-    std::vector<std::string> strings;
-    for (const QString &q : qlist)
-        strings.push_back(q.toStdString());
+    const double count = double(PyList_GET_SIZE(list));
+    const QStringList texts = W::PyObject2QStringList(list);
+    auto strings = std::make_shared<std::vector<std::string>>();
+    for (const QString &text : texts)
+        strings->push_back(text.toStdString());
     // pybind11 makes std::strings, which keep short texts inline; every QString is a heap block,
     // so the string lists are held to their limit, which makes the same QStrings.
-    const std::string sl = "str list -> PyObject2QStringList";
-    row(sl).goal = "limit<=1.3";
-    add(sl, "ours", double(count), [=](benchmark::State &s) {
-        for (auto _ : s)
-            benchmark::DoNotOptimize(TPyQtWrapping::PyObject2QStringList(list));
-    });
-    add(sl, "limit", double(count), [=](benchmark::State &s) {
-        for (auto _ : s) {
-            QStringList out;
-            out.reserve(int(count));
-            for (Py_ssize_t i = 0; i < count; ++i)
-                out.append(limitReadStr(PyList_GET_ITEM(list, i)));
-            benchmark::DoNotOptimize(out);
-        }
-    });
-    add(sl, "pybind11", double(count), [=](benchmark::State &s) {
-        for (auto _ : s)
-            benchmark::DoNotOptimize(py::cast<std::vector<std::string>>(py::handle(list)));
-    });
-    const std::string ls = "QStringList -> QStringList2PyObject";
-    row(ls).goal = "limit<=1.3 pybind11<=1";
-    add(ls, "ours", double(count), [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseObject(s, TPyQtWrapping::QStringList2PyObject(qlist));
-    });
-    add(ls, "limit", double(count), [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseObject(s, limitBuildList(qlist.size(), [&](Py_ssize_t i) { return limitWriteStr(qlist.at(int(i))); }));
-    });
-    add(ls, "pybind11", double(count), [=](benchmark::State &s) {
-        for (auto _ : s)
-            releaseObject(s, py::cast(strings).release().ptr());
-    });
+    return {
+        {"one 8 MB str -> PyObject2QString (per char)", chars, "limit<=1.5",
+         {{"ours", valueOf([=] { return W::PyObject2QString(longString); })},
+          {"limit", valueOf([=] { return limitReadStr(longString); })}}},
+        {"one 8 MB QString -> QString2PyObject (per char)", chars, "limit<=1.5",
+         {{"ours", objectOf([=] { return W::QString2PyObject(longText); })},
+          {"limit", objectOf([=] { return limitWriteStr(longText); })}}},
+        {"str list -> PyObject2QStringList", count, "limit<=1.3",
+         {{"ours", valueOf([=] { return W::PyObject2QStringList(list); })},
+          {"limit", valueOf([=] { return limitReadStrs(list); })}, pybind11Load<std::vector<std::string>>(list)}},
+        {"QStringList -> QStringList2PyObject", count, ListGoal,
+         {{"ours", objectOf([=] { return W::QStringList2PyObject(texts); })},
+          {"limit", objectOf([=] { return limitBuildList(texts.size(), [&](Py_ssize_t i) { return limitWriteStr(texts.at(int(i))); }); })},
+          pybind11Make(strings)}},
+    };
 }
 
-void variantCases(bool havePyQt)
+std::vector<Case> variantRows(bool havePyQt)
 {
-    struct Case {
-        const char *name;
-        const char *variable;
-        double elements;
-    } const cases[] = {
-        {"dict {str: [float, float, str]}", "v_dict", double(DictItems)},
-        {"float list", "floats", double(N)},
-    };
-    for (const Case &c : cases) {
-        PyObject *value = var(c.variable);
-        const QVariant variant = TPyQtWrapping::PyObject2QVariant(value, -1);
-        const std::string to = std::string(c.name) + " -> PyObject2QVariant (per item)";
-        const std::string back = std::string(c.name) + " QVariant -> Python (per item)";
-        const std::string goal = std::string("limit<=1.5") + (havePyQt ? std::string(" ") + PyQt + "<=0.5" : "");
-        row(to).goal = goal;
-        row(back).goal = goal;
-        // Every side releases its result untimed, as the PyQt side's wrapper is.
-        add(to, "ours", c.elements, [=](benchmark::State &s) {
-            for (auto _ : s) {
-                QVariant result = TPyQtWrapping::PyObject2QVariant(value, -1);
-                s.PauseTiming();
-                result = QVariant();
-                s.ResumeTiming();
-            }
-        });
-        add(to, "limit", c.elements, [=](benchmark::State &s) {
-            for (auto _ : s) {
-                QVariant result = limitToVariant(value);
-                s.PauseTiming();
-                result = QVariant();
-                s.ResumeTiming();
-            }
-        });
-        add(back, "ours", c.elements, [=](benchmark::State &s) {
-            for (auto _ : s)
-                releaseObject(s, variantToPython(variant));
-        });
-        add(back, "limit", c.elements, [=](benchmark::State &s) {
-            for (auto _ : s)
-                releaseObject(s, limitFromVariant(variant));
-        });
-        if (!havePyQt)
-            continue;
-        PyObject *toQVariant = var("pyqt_to");
-        PyObject *fromQVariant = var("pyqt_back");
-        PyObject *wrapped = PyObject_CallFunctionObjArgs(toQVariant, value, nullptr);
-        add(to, PyQt, c.elements, [=](benchmark::State &s) {
-            for (auto _ : s)
-                releaseObject(s, PyObject_CallFunctionObjArgs(toQVariant, value, nullptr));
-        });
-        add(back, PyQt, c.elements, [=](benchmark::State &s) {
-            for (auto _ : s)
-                releaseObject(s, PyObject_CallFunctionObjArgs(fromQVariant, wrapped, nullptr));
-        });
+    const std::pair<const char *, const char *> values[] = {{"dict {str: [float, float, str]}", "v_dict"},
+                                                            {"float list", "floats"}};
+    const std::string goal = std::string("limit<=1.5") + (havePyQt ? std::string(" ") + PyQt + "<=0.5" : "");
+    std::vector<Case> rows;
+    for (const auto &named : values) {
+        PyObject *value = var(named.second);
+        const QVariant variant = W::PyObject2QVariant(value, -1);
+        const double items = double(PyObject_Size(value));
+        Case to{std::string(named.first) + " -> PyObject2QVariant (per item)", items, goal,
+                {{"ours", variantOf([=] { return W::PyObject2QVariant(value, -1); })},
+                 {"limit", variantOf([=] { return limitToVariant(value); })}}};
+        Case back{std::string(named.first) + " QVariant -> Python (per item)", items, goal,
+                  {{"ours", objectOf([=] { return variantToPython(variant); })},
+                   {"limit", objectOf([=] { return limitFromVariant(variant); })}}};
+        if (havePyQt) {
+            PyObject *toQVariant = var("pyqt_to"), *fromQVariant = var("pyqt_back");
+            PyObject *wrapped = PyObject_CallFunctionObjArgs(toQVariant, value, nullptr);
+            to.columns.push_back({PyQt, objectOf([=] { return PyObject_CallFunctionObjArgs(toQVariant, value, nullptr); })});
+            back.columns.push_back({PyQt, objectOf([=] { return PyObject_CallFunctionObjArgs(fromQVariant, wrapped, nullptr); })});
+        }
+        rows.push_back(std::move(to));
+        rows.push_back(std::move(back));
     }
+    return rows;
 }
 
 void prepareData()
@@ -844,16 +720,14 @@ bool preparePyQt()
     return true;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// Takes the benchmark's own options out of argv; the rest go to Google Benchmark.
+std::vector<char *> parseArguments(int argc, char **argv, int &profileRounds)
 {
     // Repetitions of all cases are interleaved in random order, so that drifts of the machine
     // (frequency, other load, heap state) spread over every column alike.
     static char interleave[] = "--benchmark_enable_random_interleaving=true";
     static char noColor[] = "--benchmark_color=false";
     std::vector<char *> args{argv[0], interleave, noColor};
-    int profileRounds = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--smoke") == 0)
             smoke = true;
@@ -862,25 +736,54 @@ int main(int argc, char **argv)
         else
             args.push_back(argv[i]);
     }
-    // What the benchmark cannot control, for a reader to tell a noisy run.
-    std::ifstream loadAverage("/proc/loadavg");
-    std::string one, five, fifteen;
-    if (loadAverage >> one >> five >> fifteen)
-        loadAtStart = one + " " + five + " " + fifteen;
-    cpuAtStart = cpuTime();
     if (smoke) {
         N = 1000;
         StringListSize = 100;
         DictItems = 10;
         LongStringChars = 1000;
     }
-    // Keep freed memory in the process: otherwise every large result is fresh pages from the kernel
-    // and the figures measure page clearing rather than conversion.
+    return args;
+}
+
+// Keeps freed memory in the process: otherwise every large result is fresh pages from the kernel
+// and the figures measure page clearing rather than conversion.
+void keepFreedMemory()
+{
     mallopt(M_MMAP_THRESHOLD, 1 << 30);
     mallopt(M_TRIM_THRESHOLD, -1);
     keptArenas.reserve(1 << 16);
-    PyObjectArenaAllocator arenas{nullptr, reuseArena, keepArena};
+    static PyObjectArenaAllocator arenas{nullptr, reuseArena, keepArena};
     PyObject_SetArenaAllocator(&arenas);
+}
+
+// What the benchmark cannot control, for a reader to tell a noisy run.
+void noteMachineAtStart()
+{
+    std::ifstream loadAverage("/proc/loadavg");
+    std::string one, five, fifteen;
+    if (loadAverage >> one >> five >> fifteen)
+        loadAtStart = one + " " + five + " " + fifteen;
+    cpuAtStart = cpuTime();
+}
+
+// Every row of the table, in the order it is printed.
+std::vector<Case> allRows(bool havePyQt)
+{
+    std::vector<Case> rows;
+    for (std::vector<Case> family : {listToTableRows(), numpyRows(), tableToListRows(), shortStringRows(),
+                                     longStringRows(), variantRows(havePyQt)})
+        std::move(family.begin(), family.end(), std::back_inserter(rows));
+    return rows;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    int profileRounds = 0;
+    std::vector<char *> args = parseArguments(argc, argv, profileRounds);
+    noteMachineAtStart();
+    keepFreedMemory();
     int count = int(args.size());
     benchmark::Initialize(&count, args.data());
 
@@ -888,12 +791,9 @@ int main(int argc, char **argv)
     prepareData();
     if (profileRounds > 0)
         return profileDict(profileRounds);
-    const bool havePyQt = preparePyQt();
-    listToTableCases();
-    numpyCases();
-    tableToListCases();
-    stringCases();
-    variantCases(havePyQt);
+    const std::vector<Case> table = allRows(preparePyQt());
+    for (const Case &row : table)
+        registerColumns(row);
 
     TableReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -405,7 +405,8 @@ PyObject *scriptValue(const CommandLine &line)
     PyObject *value = PyDict_GetItemString(globals, line.variable.toUtf8().constData());
     if (!value)
         std::cerr << "pyqtwrap: " << text(line.script) << " sets no variable '" << text(line.variable) << "'\n";
-    return PyRef::borrowed(value).release();
+    Py_XINCREF(value);
+    return value;
 }
 
 PyObject *inputValue(const CommandLine &line)

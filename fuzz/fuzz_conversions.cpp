@@ -221,136 +221,167 @@ struct Built {
     bool hostile;
 };
 
-// Builds the objects; every one of them is also kept in `all`, to be fed to the members.
-void build(Input &in, std::vector<Built> &stack, std::vector<Built> &all)
+// Builds objects from the input with a small stack machine; every object built is also kept in
+// `all`, to be fed to the members.
+class Builder
 {
-    bool taint = false; // set by pop() for what the next push is built of
-    auto push = [&](PyObject *o, bool hostile = false) {
+public:
+    explicit Builder(Input &in) : m_in(in) {}
+
+    std::vector<Built> build()
+    {
+        for (int step = 0; step < 48 && !m_in.empty(); ++step)
+            buildOne(m_in.byte() % 14);
+        for (const Built &b : m_stack)
+            Py_DECREF(b.object);
+        return std::move(m_all);
+    }
+
+private:
+    void buildOne(uint8_t op)
+    {
+        switch (op) {
+        case 0: push(makeInt(m_in)); break;
+        case 1: push(PyFloat_FromDouble(doubleOfBits(m_in.bytes(8)))); break;
+        case 2: push(makeStr(m_in)); break;
+        case 3: pushBytes(); break;
+        case 4: pushSingleton(); break;
+        case 5: pushSequence(true); break;
+        case 6: pushSequence(false); break;
+        case 7: pushDict(); break;
+        case 8: pushSelfContaining(); break;
+        case 9: pushMade(makeSubclass, false); break;
+        case 10: pushMade(makeHostile, true); break;
+        case 11: pushArray(); break;
+        case 12: pushMatrix(); break;
+        default: push(makeStr(m_in)); break; // a text used as itself and as an object path
+        }
+    }
+
+    static double doubleOfBits(uint64_t bits)
+    {
+        double d;
+        std::memcpy(&d, &bits, 8);
+        return d;
+    }
+
+    // Takes over a new reference (nothing for null), tainted by whatever pop() gave it.
+    void push(PyObject *o, bool hostile = false)
+    {
         if (!o) {
             PyErr_Clear();
             return;
         }
-        hostile = hostile || taint;
-        taint = false;
-        stack.push_back({o, hostile});
+        hostile = hostile || m_taint;
+        m_taint = false;
+        m_stack.push_back({o, hostile});
         Py_INCREF(o);
-        all.push_back({o, hostile});
-    };
-    auto pop = [&]() -> PyObject * {
-        if (stack.empty())
-            return nullptr;
-        const Built b = stack.back();
-        stack.pop_back();
-        taint = taint || b.hostile;
-        return b.object;
-    };
-    for (int step = 0; step < 48 && !in.empty(); ++step) {
-        const uint8_t op = in.byte() % 14;
-        switch (op) {
-        case 0: push(makeInt(in)); break;
-        case 1: {
-            const uint64_t bits = in.bytes(8);
-            double d;
-            std::memcpy(&d, &bits, 8);
-            push(PyFloat_FromDouble(d));
-            break;
-        }
-        case 2: push(makeStr(in)); break;
-        case 3: {
-            const std::string s = in.chunk(16);
-            push(PyBytes_FromStringAndSize(s.data(), Py_ssize_t(s.size())));
-            break;
-        }
-        case 4: {
-            PyObject *singletons[] = {Py_True, Py_False, Py_None};
-            PyObject *o = singletons[in.byte() % 3];
-            Py_INCREF(o);
-            push(o);
-            break;
-        }
-        case 5:
-        case 6: {
-            const int n = std::min<int>(in.byte() % 5, int(stack.size()));
-            PyObject *c = op == 5 ? PyList_New(n) : PyTuple_New(n);
-            for (int i = n - 1; i >= 0; --i) {
-                PyObject *item = pop();
-                if (op == 5)
-                    PyList_SET_ITEM(c, i, item);
-                else
-                    PyTuple_SET_ITEM(c, i, item);
-            }
-            push(c);
-            break;
-        }
-        case 7: {
-            PyObject *d = PyDict_New();
-            const int n = std::min<int>(in.byte() % 4, int(stack.size()) / 2);
-            for (int i = 0; i < n; ++i) {
-                PyObject *value = pop();
-                PyObject *key = pop();
-                if (PyDict_SetItem(d, key, value) < 0)
-                    PyErr_Clear(); // unhashable key
-                Py_DECREF(key);
-                Py_DECREF(value);
-            }
-            push(d);
-            break;
-        }
-        case 8: { // a list or dict that contains itself
-            if (in.byte() & 1) {
-                PyObject *l = PyList_New(0);
-                PyList_Append(l, l);
-                push(l);
-            } else {
-                PyObject *d = PyDict_New();
-                PyDict_SetItemString(d, "self", d);
-                push(d);
-            }
-            break;
-        }
-        case 9: {
-            PyObject *inner = pop();
-            push(PyObject_CallFunction(makeSubclass, "iO", int(in.byte()), inner ? inner : Py_None));
-            Py_XDECREF(inner);
-            break;
-        }
-        case 10: {
-            PyObject *inner = pop();
-            push(PyObject_CallFunction(makeHostile, "iiO", int(in.byte()), int(in.byte()),
-                                       inner ? inner : Py_None),
-                 true);
-            Py_XDECREF(inner);
-            break;
-        }
-        case 11: {
-            const int selector = in.byte();
-            const int count = in.byte();
-            const std::string data = in.chunk(32);
-            push(PyObject_CallFunction(makeArray, "iiy#", selector, count, data.data(), Py_ssize_t(data.size())));
-            break;
-        }
-        case 12: { // a list of lists, for the matrix
-            const int rows = in.byte() % 4, columns = in.byte() % 4;
-            PyObject *m = PyList_New(rows);
-            for (int r = 0; r < rows; ++r) {
-                PyObject *row = PyList_New(columns);
-                for (int c = 0; c < columns; ++c)
-                    PyList_SET_ITEM(row, c, PyFloat_FromDouble(in.byte() - 128.0));
-                PyList_SET_ITEM(m, r, row);
-            }
-            push(m);
-            break;
-        }
-        default: { // a text used as itself and as an object path
-            push(makeStr(in));
-            break;
-        }
-        }
+        m_all.push_back({o, hostile});
     }
-    for (const Built &b : stack)
-        Py_DECREF(b.object);
-    stack.clear();
-}
+
+    // Hands the top object's reference to the caller; null when the stack is empty.
+    PyObject *pop()
+    {
+        if (m_stack.empty())
+            return nullptr;
+        const Built b = m_stack.back();
+        m_stack.pop_back();
+        m_taint = m_taint || b.hostile;
+        return b.object;
+    }
+
+    void pushBytes()
+    {
+        const std::string s = m_in.chunk(16);
+        push(PyBytes_FromStringAndSize(s.data(), Py_ssize_t(s.size())));
+    }
+
+    void pushSingleton()
+    {
+        PyObject *singletons[] = {Py_True, Py_False, Py_None};
+        PyObject *o = singletons[m_in.byte() % 3];
+        Py_INCREF(o);
+        push(o);
+    }
+
+    void pushSequence(bool list)
+    {
+        const int n = std::min<int>(m_in.byte() % 5, int(m_stack.size()));
+        PyObject *c = list ? PyList_New(n) : PyTuple_New(n);
+        for (int i = n - 1; i >= 0; --i) {
+            PyObject *item = pop();
+            if (list)
+                PyList_SET_ITEM(c, i, item);
+            else
+                PyTuple_SET_ITEM(c, i, item);
+        }
+        push(c);
+    }
+
+    void pushDict()
+    {
+        PyObject *d = PyDict_New();
+        const int n = std::min<int>(m_in.byte() % 4, int(m_stack.size()) / 2);
+        for (int i = 0; i < n; ++i) {
+            PyObject *value = pop();
+            PyObject *key = pop();
+            if (PyDict_SetItem(d, key, value) < 0)
+                PyErr_Clear(); // unhashable key
+            Py_DECREF(key);
+            Py_DECREF(value);
+        }
+        push(d);
+    }
+
+    // A list or dict that contains itself.
+    void pushSelfContaining()
+    {
+        PyObject *o = (m_in.byte() & 1) ? PyList_New(0) : PyDict_New();
+        if (PyList_Check(o))
+            PyList_Append(o, o);
+        else
+            PyDict_SetItemString(o, "self", o);
+        push(o);
+    }
+
+    // A subclass instance or a hostile object made by Python code around the top object.
+    void pushMade(PyObject *maker, bool hostile)
+    {
+        PyObject *inner = pop();
+        const int first = m_in.byte();
+        PyObject *made = hostile ? PyObject_CallFunction(maker, "iiO", first, int(m_in.byte()), inner ? inner : Py_None)
+                                 : PyObject_CallFunction(maker, "iO", first, inner ? inner : Py_None);
+        push(made, hostile);
+        Py_XDECREF(inner);
+    }
+
+    void pushArray()
+    {
+        const int selector = m_in.byte();
+        const int count = m_in.byte();
+        const std::string data = m_in.chunk(32);
+        push(PyObject_CallFunction(makeArray, "iiy#", selector, count, data.data(), Py_ssize_t(data.size())));
+    }
+
+    // A list of lists of floats, for the matrix.
+    void pushMatrix()
+    {
+        const int rows = m_in.byte() % 4, columns = m_in.byte() % 4;
+        PyObject *m = PyList_New(rows);
+        for (int r = 0; r < rows; ++r) {
+            PyObject *row = PyList_New(columns);
+            for (int c = 0; c < columns; ++c)
+                PyList_SET_ITEM(row, c, PyFloat_FromDouble(m_in.byte() - 128.0));
+            PyList_SET_ITEM(m, r, row);
+        }
+        push(m);
+    }
+
+    Input &m_in;
+    std::vector<Built> m_stack;
+    std::vector<Built> m_all;
+    bool m_taint = false; // set by pop() for what the next push is built of
+};
 
 // Inference, every supported id, and unsupported ones on both sides of them, by the ids of the Qt
 // the harness is built with.
@@ -372,9 +403,8 @@ void checkRefs(PyObject *o, Py_ssize_t refs, const char *member)
     }
 }
 
-void feed(PyObject *o)
+void feedScalarsAndStringLists(PyObject *o)
 {
-    const Py_ssize_t refs = Py_REFCNT(o);
     bool ok = false;
     for (const bool strict : {false, true}) {
         TPyQtWrapping::PyObject2int(o, strict, &ok);
@@ -387,10 +417,11 @@ void feed(PyObject *o)
         noErrorPending("PyObject2QStringList");
         TPyQtWrapping().PyObject2QListOfQStringList(o, strict, &ok);
         noErrorPending("PyObject2QListOfQStringList");
-        checkRefs(o, refs, "scalars and string lists");
     }
-    const QString text = TPyQtWrapping::PyObject2QString(o);
-    noErrorPending("PyObject2QString");
+}
+
+void feedTablesAndLists(PyObject *o)
+{
     delete[] TPyQtWrapping::PyObject2QStringTable(o);
     noErrorPending("PyObject2QStringTable");
     unsigned long long count = 0;
@@ -408,6 +439,7 @@ void feed(PyObject *o)
         delete[] m;
     }
     noErrorPending("PyObject2DoubleMatrix");
+    bool ok = false;
     PyObject *doubles = TPyQtWrapping::QListDouble2PyObject(TPyQtWrapping::PyObject2QListDouble(o, &ok));
     PyObject *ints = TPyQtWrapping::QListInt2PyObject(TPyQtWrapping::PyObject2QListInt(o, &ok));
     Py_XDECREF(doubles);
@@ -417,7 +449,10 @@ void feed(PyObject *o)
         delete[] TPyQtWrapping::numPyArray2DoubleTable(TPyQtWrapping::PyObject2NumPyArray(o), count);
         noErrorPending("numPyArray2DoubleTable");
     }
-    checkRefs(o, refs, "tables and lists");
+}
+
+void feedVariants(PyObject *o)
+{
     for (const int type : TypeIds) {
         const QVariant v = TPyQtWrapping::PyObject2QVariant(o, type);
         PyErr_Clear(); // a failed items or length call stays pending by design
@@ -427,11 +462,11 @@ void feed(PyObject *o)
         Py_XDECREF(list);
         noErrorPending("variants back");
     }
-    checkRefs(o, refs, "PyObject2QVariant");
-    TPyQtWrapping::PyObject2QObject(o);
-    noErrorPending("PyObject2QObject");
+}
 
-    // The text members, on whatever text the object gave.
+// The text members, on whatever text the object gave.
+void feedText(const QString &text)
+{
     TPyQtWrapping::pythonStringToQString(text);
     TPyQtWrapping::qstringToPythonString(text);
     noErrorPending("literal codec");
@@ -439,12 +474,29 @@ void feed(PyObject *o)
     PyObject *str = TPyQtWrapping::QString2PyObject(text);
     if (!str)
         fail("QString2PyObject");
-    if (TPyQtWrapping::PyObject2QString(str) != text.left(text.indexOf(QChar(0)) < 0 ? text.size() : text.indexOf(QChar(0))) &&
-        !(text.size() && (text.at(0) == QChar(0xFEFF) || text.at(0) == QChar(0xFFFE))))
+    const int zero = text.indexOf(QChar(0));
+    const bool byteOrderMark = text.size() && (text.at(0) == QChar(0xFEFF) || text.at(0) == QChar(0xFFFE));
+    if (TPyQtWrapping::PyObject2QString(str) != text.left(zero < 0 ? text.size() : zero) && !byteOrderMark)
         fail("str round trip");
     Py_DECREF(str);
     PyObject *list = TPyQtWrapping::QStringList2PyObject({text, QString(), text});
     Py_XDECREF(list);
+}
+
+void feed(PyObject *o)
+{
+    const Py_ssize_t refs = Py_REFCNT(o);
+    feedScalarsAndStringLists(o);
+    checkRefs(o, refs, "scalars and string lists");
+    const QString text = TPyQtWrapping::PyObject2QString(o);
+    noErrorPending("PyObject2QString");
+    feedTablesAndLists(o);
+    checkRefs(o, refs, "tables and lists");
+    feedVariants(o);
+    checkRefs(o, refs, "PyObject2QVariant");
+    TPyQtWrapping::PyObject2QObject(o);
+    noErrorPending("PyObject2QObject");
+    feedText(text);
     checkRefs(o, refs, "text members");
 }
 
@@ -479,8 +531,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     Input in(data, size);
-    std::vector<Built> stack, all;
-    build(in, stack, all);
+    const std::vector<Built> all = Builder(in).build();
     for (const Built &b : all) {
         hostileInput = b.hostile;
         feed(b.object);

@@ -8,7 +8,5 @@ void TPyQtWrapping::showErrorMessage(const QString &message)
 {
     const QByteArray utf8 = message.toUtf8();
     PyErr_SetString(PyExc_TypeError, utf8.constData());
-    PyErr_Print();
-    // The exception hook may be replaced by one that raises; nothing stays pending either way.
-    PyErr_Clear();
+    PyErr_Print(); // clears the error, and any raised by a replaced exception hook too
 }

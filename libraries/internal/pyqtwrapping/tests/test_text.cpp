@@ -87,6 +87,7 @@ TEST_F(TextTest, QStringToStrKeepsEveryCodeUnit)
         {units({0xD800, 0xDC00}), "'\\U00010000'"}, {units({0xD800, 0xDFFF}), "'\\U000103ff'"},
         {units({0xDBFF, 0xDFFF}), "'\\U0010ffff'"}, {units({0xD7FF, 0xDC00}), "'\\ud7ff\\udc00'"},
         {units({0xD800}), "'\\ud800'"}, {units({0xDE00, 0xD83D}), "'\\ude00\\ud83d'"},
+        {QString::fromRawData(reinterpret_cast<const QChar *>(u"\xD800\xDC00"), 1), "'\\ud800'"}, // no unit read past the end
         {units({0xDBFF, 0xE000}), "'\\udbff\\ue000'"}, {units({'a', 0, 'b'}), "'a\\x00b'"},
         {units({0xD800, 'x', 0xDBFF, 0xDFFF}), "'\\ud800x\\U0010ffff'"},
         {units({0xD83D, 0xDE00, 0xD800}), "'\\U0001f600\\ud800'"}, {units({0xFEFF, 'a'}), "'\\ufeffa'"},

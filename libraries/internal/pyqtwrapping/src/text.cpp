@@ -54,10 +54,10 @@ QString textUpToNul(const Unit *units, Py_ssize_t n)
     return textOf(units, lengthToNul(units, n));
 }
 
-// A text of UTF-16 code units as QString::fromUtf16 reads it: a leading U+FEFF or U+FFFE goes
-// through it, whose byte-order-mark handling decides what it means; any other text is what it
-// gives for it anyway, unchanged. Taken by value and moved out, so that the usual text costs no
-// reference count traffic.
+// The text as QString::fromUtf16 would read it. Only a text that starts with U+FEFF or U+FFFE goes
+// through fromUtf16, which takes that unit for a byte-order mark; any other text would come back
+// unchanged, so it is returned as it is. Taken by value and moved out, so that the usual text
+// costs no reference counting.
 QString readByteOrderMark(QString text)
 {
     if (!text.isEmpty() && isByteOrderMark(text.at(0).unicode()))
@@ -145,10 +145,10 @@ const char16_t *unitsOf(const QString &text) { return reinterpret_cast<const cha
 
 PyObject *strOf(const QString &text) { return strOf(unitsOf(text), text.size()); }
 
-// Strs of texts taken in order, each text's length and units read while the text before it is
-// converted. Reaching a text's units is a chain of dependent loads (the text, then its block);
-// started one text ahead, the chain overlaps the interpreter's allocation of the str before rather
-// than waiting behind it, which makes a long list of short texts about a quarter faster.
+// Makes the strs of a run of texts, in order. To find a text's units the processor must load the
+// QString and then the block it points to, one after the other. This class starts those loads for
+// the next text before it converts the current one, so they run while the interpreter allocates
+// the current str instead of after it. A long list of short texts converts about a quarter faster.
 template <typename Texts>
 class StrsInOrder
 {

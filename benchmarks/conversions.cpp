@@ -2,8 +2,9 @@
 //
 // For each conversion it times the library, the practical limit (a plain loop that does only the
 // unavoidable work on the same data), pybind11's casts and PyQt's QVariant (PyQt5 in the Qt 5
-// build, PyQt6 in the Qt 6 one) where they do the same job, all from one embedded interpreter. It prints one table of medians in ns per element and the
-// ratios. `--smoke` runs every case once on small data, so the program cannot rot.
+// build, PyQt6 in the Qt 6 one) where they do the same job, all from one embedded interpreter. It prints one
+// table of medians in ns per element and the ratios. `--smoke` runs every case once on small data, so the
+// program cannot rot.
 #include "tpyqtwrapping.h"
 #include "varianttopython.h"
 
@@ -17,17 +18,17 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <malloc.h>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <iterator>
+#include <malloc.h>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <vector>
 
 namespace py = pybind11;
@@ -39,7 +40,8 @@ std::string loadAtStart = "unknown";
 
 // The machine's CPU time so far, all cores, in clock ticks: the total and the part the hypervisor
 // gave to other guests (steal). Zeros where /proc/stat does not tell.
-struct CpuTime {
+struct CpuTime
+{
     long long total = 0;
     long long stolen = 0;
 };
@@ -52,7 +54,8 @@ CpuTime cpuTime()
     long long ticks = 0;
     if (!(stat >> label) || label != "cpu")
         return time;
-    for (int field = 0; field < 8 && stat >> ticks; ++field) { // user nice system idle iowait irq softirq steal
+    for (int field = 0; field < 8 && stat >> ticks;
+         ++field) { // user nice system idle iowait irq softirq steal
         time.total += ticks;
         if (field == 7)
             time.stolen = ticks;
@@ -61,7 +64,7 @@ CpuTime cpuTime()
 }
 
 CpuTime cpuAtStart;
-long N = 1000000;         // elements of the large inputs
+long N = 1000000; // elements of the large inputs
 long StringListSize = 100000;
 long DictItems = 10000;
 long LongStringChars = 8 * 1024 * 1024;
@@ -107,14 +110,16 @@ const char *const PyQt = QT_VERSION_MAJOR == 6 ? "PyQt6" : "PyQt5";
 // One timed repetition of a column's work; the state lets it release a result untimed.
 using Step = std::function<void(benchmark::State &)>;
 
-struct Column {
+struct Column
+{
     std::string name; // "ours", "limit", "pybind11" or the PyQt's name
     Step step;
 };
 
 // A row of the table: a conversion, the elements one repetition converts, the ratios it must keep
 // ("limit<=1.3 pybind11<=1": ours/limit at most 1.3, ours/pybind11 at most 1) and its columns.
-struct Case {
+struct Case
+{
     std::string conversion;
     double elements;
     std::string goal;
@@ -122,7 +127,8 @@ struct Case {
 };
 
 // The medians measured, in ns per element, by row and column.
-struct Result {
+struct Result
+{
     const Case *row;
     std::map<std::string, double> ns;
 };
@@ -230,8 +236,9 @@ void printTable()
     int width = 32;
     for (const Result &r : results)
         width = std::max(width, int(r.row->conversion.size()));
-    std::printf("\n%-*s %9s %9s %9s %9s %10s %10s %10s  %s\n", width, "conversion (ns/element, median)", "ours",
-                "limit", "pybind11", PyQt, "ours/limit", "ours/pyb11", (std::string("ours/") + PyQt).c_str(), "goal");
+    std::printf("\n%-*s %9s %9s %9s %9s %10s %10s %10s  %s\n", width, "conversion (ns/element, median)",
+                "ours", "limit", "pybind11", PyQt, "ours/limit", "ours/pyb11",
+                (std::string("ours/") + PyQt).c_str(), "goal");
     int missed = 0;
     for (const Result &r : results) {
         auto cell = [&](const char *column) { return r.ns.count(column) ? figure(r.ns.at(column)) : "-"; };
@@ -241,10 +248,12 @@ void printTable()
                     cell("ours").c_str(), cell("limit").c_str(), cell("pybind11").c_str(), cell(PyQt).c_str(),
                     figure(ratio(r, "limit")).c_str(), figure(ratio(r, "pybind11")).c_str(),
                     figure(ratio(r, PyQt)).c_str(), r.row->goal.c_str(),
-                    r.row->goal.empty() ? "" : met ? "  met" : "  MISSED");
+                    r.row->goal.empty() ? ""
+                    : met               ? "  met"
+                                        : "  MISSED");
     }
-    std::printf("\n%d goal%s missed (ratios within %.0f%% of a goal count as met)\n", missed, missed == 1 ? "" : "s",
-                NoiseMargin * 100);
+    std::printf("\n%d goal%s missed (ratios within %.0f%% of a goal count as met)\n", missed,
+                missed == 1 ? "" : "s", NoiseMargin * 100);
     printMachine();
 }
 
@@ -487,35 +496,52 @@ std::vector<Case> listToTableRows()
     const double n = double(N);
     PyObject *floats = var("floats"), *ints = var("ints"), *smallInts = var("small_ints");
     return {
-        {"float list -> PyObject2DoubleTable", n, ListGoal,
-         {{"ours", tableOf([=] { unsigned long long count = 0; return W::PyObject2DoubleTable(floats, count); })},
+        {"float list -> PyObject2DoubleTable",
+         n,
+         ListGoal,
+         {{"ours", tableOf([=] {
+               unsigned long long count = 0;
+               return W::PyObject2DoubleTable(floats, count);
+           })},
           {"limit", tableOf([=] { return limitFloatListToTable<double>(floats); })},
           pybind11Load<std::vector<double>>(floats)}},
-        {"float list -> PyObject2FloatTable", n, ListGoal,
+        {"float list -> PyObject2FloatTable",
+         n,
+         ListGoal,
          {{"ours", tableOf([=] { return W::PyObject2FloatTable(floats); })},
           {"limit", tableOf([=] { return limitFloatListToTable<float>(floats); })},
           pybind11Load<std::vector<float>>(floats)}},
-        {"float list -> PyObject2QListDouble", n, ListGoal,
+        {"float list -> PyObject2QListDouble",
+         n,
+         ListGoal,
          {{"ours", valueOf([=] { return W::PyObject2QListDouble(floats); })},
           {"limit", valueOf([=] { return limitListToQList<double>(floats); })},
           pybind11Load<std::vector<double>>(floats)}},
-        {"int list -> PyObject2IntTable", n, ListGoal,
+        {"int list -> PyObject2IntTable",
+         n,
+         ListGoal,
          {{"ours", tableOf([=] { return W::PyObject2IntTable(ints); })},
           {"limit", tableOf([=] { return limitIntListToTable<int>(ints, INT32_MIN, INT32_MAX); })},
           pybind11Load<std::vector<int>>(ints)}},
-        {"small int list -> PyObject2ShortIntTable", n, ListGoal,
+        {"small int list -> PyObject2ShortIntTable",
+         n,
+         ListGoal,
          {{"ours", tableOf([=] { return W::PyObject2ShortIntTable(smallInts); })},
           {"limit", tableOf([=] { return limitIntListToTable<short>(smallInts, -32768, 32767); })},
           pybind11Load<std::vector<short>>(smallInts)}},
-        {"int list -> PyObject2QListInt", n, ListGoal,
+        {"int list -> PyObject2QListInt",
+         n,
+         ListGoal,
          {{"ours", valueOf([=] { return W::PyObject2QListInt(ints); })},
-          {"limit", valueOf([=] { return limitListToQList<int>(ints); })}, pybind11Load<std::vector<int>>(ints)}},
+          {"limit", valueOf([=] { return limitListToQList<int>(ints); })},
+          pybind11Load<std::vector<int>>(ints)}},
     };
 }
 
 std::vector<Case> numpyRows()
 {
-    struct Array {
+    struct Array
+    {
         const char *name;
         const char *variable;
         double *(*limit)(PyArrayObject *);
@@ -531,8 +557,13 @@ std::vector<Case> numpyRows()
     for (const Array &array : arrays) {
         PyArrayObject *a = W::PyObject2NumPyArray(var(array.variable));
         const auto limit = array.limit;
-        rows.push_back({array.name, double(PyArray_DIMS(a)[0]), array.goal,
-                        {{"ours", tableOf([=] { unsigned long long count = 0; return W::numPyArray2DoubleTable(a, count); })},
+        rows.push_back({array.name,
+                        double(PyArray_DIMS(a)[0]),
+                        array.goal,
+                        {{"ours", tableOf([=] {
+                              unsigned long long count = 0;
+                              return W::numPyArray2DoubleTable(a, count);
+                          })},
                          {"limit", tableOf([=] { return limit(a); })}}});
     }
     return rows;
@@ -552,18 +583,30 @@ std::vector<Case> tableToListRows()
     auto qdoubles = std::make_shared<QList<double>>(doubles->begin(), doubles->end());
     auto qints = std::make_shared<QList<int>>(ints->begin(), ints->end());
     return {
-        {"double[] -> doubleTable2PyObject", n, ListGoal,
+        {"double[] -> doubleTable2PyObject",
+         n,
+         ListGoal,
          {{"ours", objectOf([=] { return W::doubleTable2PyObject(doubles->data(), doubles->size()); })},
-          {"limit", objectOf([=] { return limitNumberList(*doubles); })}, pybind11Make(doubles)}},
-        {"float[] -> floatTable2PyObject", n, ListGoal,
+          {"limit", objectOf([=] { return limitNumberList(*doubles); })},
+          pybind11Make(doubles)}},
+        {"float[] -> floatTable2PyObject",
+         n,
+         ListGoal,
          {{"ours", objectOf([=] { return W::floatTable2PyObject(floats->data(), floats->size()); })},
-          {"limit", objectOf([=] { return limitNumberList(*floats); })}, pybind11Make(floats)}},
-        {"QList<double> -> QListDouble2PyObject", n, ListGoal,
+          {"limit", objectOf([=] { return limitNumberList(*floats); })},
+          pybind11Make(floats)}},
+        {"QList<double> -> QListDouble2PyObject",
+         n,
+         ListGoal,
          {{"ours", objectOf([=] { return W::QListDouble2PyObject(*qdoubles); })},
-          {"limit", objectOf([=] { return limitNumberList(*qdoubles); })}, pybind11Make(doubles)}},
-        {"QList<int> -> QListInt2PyObject", n, ListGoal,
+          {"limit", objectOf([=] { return limitNumberList(*qdoubles); })},
+          pybind11Make(doubles)}},
+        {"QList<int> -> QListInt2PyObject",
+         n,
+         ListGoal,
          {{"ours", objectOf([=] { return W::QListInt2PyObject(*qints); })},
-          {"limit", objectOf([=] { return limitNumberList(*qints); })}, pybind11Make(ints)}},
+          {"limit", objectOf([=] { return limitNumberList(*qints); })},
+          pybind11Make(ints)}},
     };
 }
 
@@ -587,8 +630,10 @@ Step eachText(std::shared_ptr<QVector<QString>> texts, Write write)
 
 std::vector<Case> shortStringRows()
 {
-    const std::pair<const char *, const char *> kinds[] = {
-        {"short ASCII", "s_ascii"}, {"short Latin-1", "s_latin1"}, {"short BMP", "s_bmp"}, {"short astral", "s_astral"}};
+    const std::pair<const char *, const char *> kinds[] = {{"short ASCII", "s_ascii"},
+                                                           {"short Latin-1", "s_latin1"},
+                                                           {"short BMP", "s_bmp"},
+                                                           {"short astral", "s_astral"}};
     std::vector<Case> rows;
     for (const auto &kind : kinds) {
         PyObject *list = var(kind.second);
@@ -596,13 +641,18 @@ std::vector<Case> shortStringRows()
         auto texts = std::make_shared<QVector<QString>>();
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i)
             texts->append(W::PyObject2QString(PyList_GET_ITEM(list, i)));
-        rows.push_back({std::string("str (") + kind.first + ") -> PyObject2QString", count, "limit<=1.5",
+        rows.push_back({std::string("str (") + kind.first + ") -> PyObject2QString",
+                        count,
+                        "limit<=1.5",
                         {{"ours", eachStr(list, [](PyObject *s) { return W::PyObject2QString(s); })},
                          {"limit", eachStr(list, limitReadStr)},
-                         {"pybind11", eachStr(list, [](PyObject *s) { return py::cast<std::string>(py::handle(s)); })}}});
+                         {"pybind11",
+                          eachStr(list, [](PyObject *s) { return py::cast<std::string>(py::handle(s)); })}}});
         if (std::string(kind.second) == "s_astral")
             continue; // building astral strings needs the pair scan; the limit below has none
-        rows.push_back({std::string("QString (") + kind.first + ") -> QString2PyObject", count, "limit<=1.5",
+        rows.push_back({std::string("QString (") + kind.first + ") -> QString2PyObject",
+                        count,
+                        "limit<=1.5",
                         {{"ours", eachText(texts, [](const QString &q) { return W::QString2PyObject(q); })},
                          {"limit", eachText(texts, limitWriteStr)}}});
     }
@@ -623,18 +673,30 @@ std::vector<Case> longStringRows()
     // pybind11 makes std::strings, which keep short texts inline; every QString is a heap block,
     // so the string lists are held to their limit, which makes the same QStrings.
     return {
-        {"one 8 MB str -> PyObject2QString (per char)", chars, "limit<=1.5",
+        {"one 8 MB str -> PyObject2QString (per char)",
+         chars,
+         "limit<=1.5",
          {{"ours", valueOf([=] { return W::PyObject2QString(longString); })},
           {"limit", valueOf([=] { return limitReadStr(longString); })}}},
-        {"one 8 MB QString -> QString2PyObject (per char)", chars, "limit<=1.5",
+        {"one 8 MB QString -> QString2PyObject (per char)",
+         chars,
+         "limit<=1.5",
          {{"ours", objectOf([=] { return W::QString2PyObject(longText); })},
           {"limit", objectOf([=] { return limitWriteStr(longText); })}}},
-        {"str list -> PyObject2QStringList", count, "limit<=1.3",
+        {"str list -> PyObject2QStringList",
+         count,
+         "limit<=1.3",
          {{"ours", valueOf([=] { return W::PyObject2QStringList(list); })},
-          {"limit", valueOf([=] { return limitReadStrs(list); })}, pybind11Load<std::vector<std::string>>(list)}},
-        {"QStringList -> QStringList2PyObject", count, ListGoal,
+          {"limit", valueOf([=] { return limitReadStrs(list); })},
+          pybind11Load<std::vector<std::string>>(list)}},
+        {"QStringList -> QStringList2PyObject",
+         count,
+         ListGoal,
          {{"ours", objectOf([=] { return W::QStringList2PyObject(texts); })},
-          {"limit", objectOf([=] { return limitBuildList(texts.size(), [&](Py_ssize_t i) { return limitWriteStr(texts.at(int(i))); }); })},
+          {"limit", objectOf([=] {
+               return limitBuildList(texts.size(),
+                                     [&](Py_ssize_t i) { return limitWriteStr(texts.at(int(i))); });
+           })},
           pybind11Make(strings)}},
     };
 }
@@ -649,17 +711,24 @@ std::vector<Case> variantRows(bool havePyQt)
         PyObject *value = var(named.second);
         const QVariant variant = W::PyObject2QVariant(value, -1);
         const double items = double(PyObject_Size(value));
-        Case to{std::string(named.first) + " -> PyObject2QVariant (per item)", items, goal,
+        Case to{std::string(named.first) + " -> PyObject2QVariant (per item)",
+                items,
+                goal,
                 {{"ours", variantOf([=] { return W::PyObject2QVariant(value, -1); })},
                  {"limit", variantOf([=] { return limitToVariant(value); })}}};
-        Case back{std::string(named.first) + " QVariant -> Python (per item)", items, goal,
+        Case back{std::string(named.first) + " QVariant -> Python (per item)",
+                  items,
+                  goal,
                   {{"ours", objectOf([=] { return variantToPython(variant); })},
                    {"limit", objectOf([=] { return limitFromVariant(variant); })}}};
         if (havePyQt) {
             PyObject *toQVariant = var("pyqt_to"), *fromQVariant = var("pyqt_back");
             PyObject *wrapped = PyObject_CallFunctionObjArgs(toQVariant, value, nullptr);
-            to.columns.push_back({PyQt, objectOf([=] { return PyObject_CallFunctionObjArgs(toQVariant, value, nullptr); })});
-            back.columns.push_back({PyQt, objectOf([=] { return PyObject_CallFunctionObjArgs(fromQVariant, wrapped, nullptr); })});
+            to.columns.push_back(
+                {PyQt, objectOf([=] { return PyObject_CallFunctionObjArgs(toQVariant, value, nullptr); })});
+            back.columns.push_back({PyQt, objectOf([=] {
+                                        return PyObject_CallFunctionObjArgs(fromQVariant, wrapped, nullptr);
+                                    })});
         }
         rows.push_back(std::move(to));
         rows.push_back(std::move(back));
@@ -671,7 +740,9 @@ void prepareData()
 {
     run("import random, sys\n"
         "random.seed(7)\n"
-        "N = " + std::to_string(N) + "\n"
+        "N = " +
+        std::to_string(N) +
+        "\n"
         "floats = [random.random() * 1000 for _ in range(N)]\n"
         "ints = [random.randrange(-2**31, 2**31) for _ in range(N)]\n"
         "small_ints = [random.randrange(-30000, 30000) for _ in range(N)]\n"
@@ -679,9 +750,15 @@ void prepareData()
         "s_latin1 = ['caf\\xe9%d' % i for i in range(N)]\n"
         "s_bmp = ['\\u65e5\\u672c%d' % i for i in range(N)]\n"
         "s_astral = ['\\U0001F600%d' % i for i in range(N)]\n"
-        "s_long = 'x' * " + std::to_string(LongStringChars) + "\n"
-        "s_list = ['name%d' % i for i in range(" + std::to_string(StringListSize) + ")]\n"
-        "v_dict = {'key%d' % i: [i * 0.5, i * 0.25, 'v%d' % i] for i in range(" + std::to_string(DictItems) + ")}\n"
+        "s_long = 'x' * " +
+        std::to_string(LongStringChars) +
+        "\n"
+        "s_list = ['name%d' % i for i in range(" +
+        std::to_string(StringListSize) +
+        ")]\n"
+        "v_dict = {'key%d' % i: [i * 0.5, i * 0.25, 'v%d' % i] for i in range(" +
+        std::to_string(DictItems) +
+        ")}\n"
         "import numpy as np\n"
         "a_f64 = np.array(floats)\n"
         "a_f32 = a_f64.astype(np.float32)\n"
@@ -707,7 +784,8 @@ int profileDict(int rounds)
 
 bool preparePyQt()
 {
-    const std::string code = std::string("from ") + PyQt + ".QtCore import QVariant\n"
+    const std::string code = std::string("from ") + PyQt +
+                             ".QtCore import QVariant\n"
                              "def pyqt_to(v): return QVariant(v)\n"
                              "def pyqt_back(q): return q.value()\n";
     PyObject *r = PyRun_String(code.c_str(), Py_file_input, globals(), globals());

@@ -198,8 +198,9 @@ PyObject *makeInt(Input &in)
 
 PyObject *makeStr(Input &in)
 {
-    static const uint32_t specials[] = {0, 0xFEFF, 0xFFFE, 0xD800, 0xDBFF, 0xDC00, 0xDFFF, 0x1F600,
-                                        0x10FFFF, 0xFF, 0x100, '\\', 'u', '"', '.', ':', 'a', 'Q'};
+    static const uint32_t specials[] = {0,      0xFEFF,  0xFFFE,   0xD800, 0xDBFF, 0xDC00,
+                                        0xDFFF, 0x1F600, 0x10FFFF, 0xFF,   0x100,  '\\',
+                                        'u',    '"',     '.',      ':',    'a',    'Q'};
     const int n = in.byte() % 24;
     std::vector<uint32_t> points;
     for (int i = 0; i < n; ++i) {
@@ -216,7 +217,8 @@ PyObject *makeStr(Input &in)
 
 // An object, and whether Python code run while it converts may change the object graph it
 // belongs to (then its reference count may change legitimately).
-struct Built {
+struct Built
+{
     PyObject *object;
     bool hostile;
 };
@@ -349,8 +351,9 @@ private:
     {
         PyObject *inner = pop();
         const int first = m_in.byte();
-        PyObject *made = hostile ? PyObject_CallFunction(maker, "iiO", first, int(m_in.byte()), inner ? inner : Py_None)
-                                 : PyObject_CallFunction(maker, "iO", first, inner ? inner : Py_None);
+        PyObject *made =
+            hostile ? PyObject_CallFunction(maker, "iiO", first, int(m_in.byte()), inner ? inner : Py_None)
+                    : PyObject_CallFunction(maker, "iO", first, inner ? inner : Py_None);
         push(made, hostile);
         Py_XDECREF(inner);
     }
@@ -385,20 +388,41 @@ private:
 
 // Inference, every supported id, and unsupported ones on both sides of them, by the ids of the Qt
 // the harness is built with.
-const int TypeIds[] = {-1, -2, QMetaType::UnknownType, QMetaType::Bool, QMetaType::Int, QMetaType::UInt,
-    QMetaType::LongLong, QMetaType::ULongLong, QMetaType::Double, QMetaType::QChar, QMetaType::QVariantMap,
-    QMetaType::QVariantList, QMetaType::QString, QMetaType::QStringList, QMetaType::QByteArray,
-    QMetaType::VoidStar, QMetaType::Long, QMetaType::Short, QMetaType::Char, QMetaType::ULong,
-    QMetaType::UShort, QMetaType::UChar, QMetaType::Float, QMetaType::QObjectStar, QMetaType::QKeySequence,
-    QMetaType::QKeySequence + 1, QMetaType::User};
+const int TypeIds[] = {-1,
+                       -2,
+                       QMetaType::UnknownType,
+                       QMetaType::Bool,
+                       QMetaType::Int,
+                       QMetaType::UInt,
+                       QMetaType::LongLong,
+                       QMetaType::ULongLong,
+                       QMetaType::Double,
+                       QMetaType::QChar,
+                       QMetaType::QVariantMap,
+                       QMetaType::QVariantList,
+                       QMetaType::QString,
+                       QMetaType::QStringList,
+                       QMetaType::QByteArray,
+                       QMetaType::VoidStar,
+                       QMetaType::Long,
+                       QMetaType::Short,
+                       QMetaType::Char,
+                       QMetaType::ULong,
+                       QMetaType::UShort,
+                       QMetaType::UChar,
+                       QMetaType::Float,
+                       QMetaType::QObjectStar,
+                       QMetaType::QKeySequence,
+                       QMetaType::QKeySequence + 1,
+                       QMetaType::User};
 
 bool hostileInput = false;
 
 void checkRefs(PyObject *o, Py_ssize_t refs, const char *member)
 {
     if (!hostileInput && Py_REFCNT(o) != refs) {
-        std::fprintf(stderr, "reference count of a %s went from %zd to %zd\n", Py_TYPE(o)->tp_name,
-                     refs, Py_REFCNT(o));
+        std::fprintf(stderr, "reference count of a %s went from %zd to %zd\n", Py_TYPE(o)->tp_name, refs,
+                     Py_REFCNT(o));
         fail(member);
     }
 }

@@ -49,7 +49,8 @@ long live = 0, liveDisplay = 0;
 // What is noted of a live block: made by the exception display, and where it was allocated when
 // traced. The map uses the C heap, never the interpreter's allocators it watches.
 using Stack = std::vector<void *>;
-struct Block {
+struct Block
+{
     bool display = false;
     Stack stack;
 };
@@ -218,8 +219,9 @@ PyObject *displayingExceptHook(PyObject *, PyObject *const *args, Py_ssize_t n)
     }
     Py_RETURN_NONE;
 }
-PyMethodDef displayingExceptHookDef{"excepthook", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&displayingExceptHook)),
-                                    METH_FASTCALL, nullptr};
+PyMethodDef displayingExceptHookDef{
+    "excepthook", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&displayingExceptHook)),
+    METH_FASTCALL, nullptr};
 
 // From 3.13 the interpreter displays an exception through the traceback module, whose function it
 // looks up by a name str made afresh for each report (_PyErr_Display, PyObject_GetAttrString).
@@ -230,9 +232,10 @@ PyMethodDef displayingExceptHookDef{"excepthook", reinterpret_cast<PyCFunction>(
 constexpr bool DisplayMayKeepBlocks = PY_VERSION_HEX >= 0x030D0000;
 
 // What a sweep over a member's failure points found.
-struct Sweep {
+struct Sweep
+{
     int points = 0;
-    long kept = 0;          // blocks alive after the points that were not before
+    long kept = 0; // blocks alive after the points that were not before
     long keptByDisplay = 0; // of those, made by the interpreter's display of an exception
     long keptByMember() const { return DisplayMayKeepBlocks ? kept - keptByDisplay : kept; }
 };
@@ -244,10 +247,11 @@ struct Sweep {
 enum Result { NewObject = 1, Null = 2, None = 4 };
 enum PendingRule { NothingPending, MemoryErrorWithNull };
 
-struct Member {
+struct Member
+{
     const char *name;
     std::function<PyObject *()> call; // a new reference, or null
-    int results;                      // Result flags
+    int results; // Result flags
     PendingRule pending;
     const char *messages; // what the member may print besides a MemoryError, as a pattern
 };
@@ -276,13 +280,14 @@ protected:
     // One pass over k = 0, 1, ... until the member no longer meets a failure.
     Sweep sweep(const Member &m, bool persistent)
     {
-        const QRegularExpression allowed(QStringLiteral("^(TypeError: (%1)|MemoryError.*)$")
-                                             .arg(QLatin1String(m.messages)));
+        const QRegularExpression allowed(
+            QStringLiteral("^(TypeError: (%1)|MemoryError.*)$").arg(QLatin1String(m.messages)));
         Sweep swept;
         for (long k = 0; k < 100000; ++k) {
             SCOPED_TRACE(std::string(m.name) + " failing allocation " + std::to_string(k) +
                          (persistent ? " on" : ""));
-            const long liveBefore = FailingAllocator::liveBlocks(), displayBefore = FailingAllocator::displayBlocks();
+            const long liveBefore = FailingAllocator::liveBlocks(),
+                       displayBefore = FailingAllocator::displayBlocks();
             FailingAllocator::arm(k, persistent);
             PyObject *result = m.call();
             const bool hit = FailingAllocator::disarm();
@@ -314,7 +319,8 @@ protected:
             // Taken once the capture of sys.stderr is emptied, which frees what the reports grew.
             swept.kept += FailingAllocator::liveBlocks() - liveBefore;
             swept.keptByDisplay += FailingAllocator::displayBlocks() - displayBefore;
-            for (const QString &line : QString::fromStdString(persistent ? std::string() : output).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            for (const QString &line : QString::fromStdString(persistent ? std::string() : output)
+                                           .split(QLatin1Char('\n'), Qt::SkipEmptyParts))
                 EXPECT_TRUE(allowed.match(line).hasMatch()) << line.toStdString();
             if (!hit)
                 break;
@@ -341,9 +347,11 @@ protected:
                 << m.name << ": blocks kept over " << swept.points << " failure points, sweep " << sweeps;
             if (swept.keptByDisplay != 0)
                 std::cout << label(m, persistent) << ": the interpreter's exception display kept "
-                          << swept.keptByDisplay << " block(s) over " << swept.points << " failure points" << std::endl;
+                          << swept.keptByDisplay << " block(s) over " << swept.points << " failure points"
+                          << std::endl;
             // PYQTWRAPPING_EXPLAIN_KEPT=1 shows the stacks of what the display keeps too.
-            if (swept.keptByMember() > 0 || (swept.keptByDisplay > 0 && std::getenv("PYQTWRAPPING_EXPLAIN_KEPT")))
+            if (swept.keptByMember() > 0 ||
+                (swept.keptByDisplay > 0 && std::getenv("PYQTWRAPPING_EXPLAIN_KEPT")))
                 explainKept(m, persistent);
             if (!persistent)
                 m_points += swept.points;
@@ -368,8 +376,8 @@ protected:
         // What a later sweep replaces (the last report the interpreter keeps, say) is freed there.
         for (int i = 0; i < 3; ++i)
             sweep(m, persistent);
-        std::cout << label(m, persistent) << ": a traced sweep kept "
-                  << swept.kept << " block(s), " << swept.keptByDisplay << " of them made by the exception display";
+        std::cout << label(m, persistent) << ": a traced sweep kept " << swept.kept << " block(s), "
+                  << swept.keptByDisplay << " of them made by the exception display";
         if (debug)
             std::cout << "; total reference count " << refsBefore << " -> " << refsAfter;
         std::cout << std::endl;
@@ -387,11 +395,17 @@ TEST_F(AllocationFailureTest, MembersThatBuildStrings)
     const QStringList list{QStringLiteral("a"), QString(), QStringLiteral("\u65e5")};
     QString table[] = {QStringLiteral("a"), QString(), QStringLiteral("c")};
     const Member members[] = {
-        {"QString2PyObject", [&] { return TPyQtWrapping::QString2PyObject(text); }, NewObject | Null, MemoryErrorWithNull, "none"},
-        {"QString2PyUnicode", [&] { return TPyQtWrapping::QString2PyUnicode(astral); }, NewObject | Null, MemoryErrorWithNull, "none"},
-        {"QObject2PyObject", [] { return TPyQtWrapping::QObject2PyObject(reinterpret_cast<QObject *>(0x1234)); }, NewObject | Null, MemoryErrorWithNull, "none"},
-        {"QStringList2PyObject", [&] { return TPyQtWrapping::QStringList2PyObject(list); }, NewObject | Null, MemoryErrorWithNull, "none"},
-        {"QStringTable2PyObject", [&] { return TPyQtWrapping::QStringTable2PyObject(table, 3); }, NewObject | Null, MemoryErrorWithNull,
+        {"QString2PyObject", [&] { return TPyQtWrapping::QString2PyObject(text); }, NewObject | Null,
+         MemoryErrorWithNull, "none"},
+        {"QString2PyUnicode", [&] { return TPyQtWrapping::QString2PyUnicode(astral); }, NewObject | Null,
+         MemoryErrorWithNull, "none"},
+        {"QObject2PyObject",
+         [] { return TPyQtWrapping::QObject2PyObject(reinterpret_cast<QObject *>(0x1234)); },
+         NewObject | Null, MemoryErrorWithNull, "none"},
+        {"QStringList2PyObject", [&] { return TPyQtWrapping::QStringList2PyObject(list); }, NewObject | Null,
+         MemoryErrorWithNull, "none"},
+        {"QStringTable2PyObject", [&] { return TPyQtWrapping::QStringTable2PyObject(table, 3); },
+         NewObject | Null, MemoryErrorWithNull,
          "ERROR: converting QString\\* to Python list: null list returned for size 3"},
     };
     for (const Member &m : members)
@@ -405,20 +419,43 @@ TEST_F(AllocationFailureTest, MembersThatBuildNumberLists)
     double *doubleRows[] = {doubles, doubles};
     float *floatRows[] = {floats, nullptr};
     const Member members[] = {
-        {"doubleTable2PyObject", [&] { return TPyQtWrapping::doubleTable2PyObject(doubles, 3); }, NewObject | Null, NothingPending,
-         "ERROR: converting double\\[\\] to Python list: (null list returned for size 3|invalid value '(1.5|-2.25|1e\\+300)' at index [0-2]|conversion failed for [23] indices)"},
-        {"floatTable2PyObject", [&] { return TPyQtWrapping::floatTable2PyObject(floats, 2); }, NewObject | Null, NothingPending,
-         "ERROR: converting float\\[\\] to Python list: (null list returned for size 2|invalid value '(0.5|2)' at index [01]|conversion failed for 2 indices)"},
-        {"doubleMatrix2PyObject", [&] { return TPyQtWrapping::doubleMatrix2PyObject(doubleRows, 2, 3); }, NewObject | None, NothingPending,
-         "ERROR: converting double(\\*\\*|\\[\\]) to Python list: (null list returned for size [23]|invalid value '(1.5|-2.25|1e\\+300)' at index [0-2]|conversion failed for [23] indices)"},
-        {"floatMatrix2PyObject", [&] { return TPyQtWrapping::floatMatrix2PyObject(floatRows, 2, 2); }, NewObject | None, NothingPending,
-         "ERROR: converting float(\\*\\*|\\[\\]) to Python list: (null list returned for size 2|invalid value '(0.5|2)' at index [01]|conversion failed for 2 indices)"},
-        {"QListDouble2PyObject", [] { return TPyQtWrapping::QListDouble2PyObject({1.5, 2.5}); }, NewObject | None, NothingPending,
-         "ERROR: converting QList<double> to Python list: (null list returned for size 2|invalid value '(1.5|2.5)' at index [01]|conversion failed for 2 indices)"},
-        {"QListFloat2PyObject", [] { return TPyQtWrapping::QListFloat2PyObject({0.25f, 8.0f}); }, NewObject | None, NothingPending,
-         "ERROR: converting QList<float> to Python list: (null list returned for size 2|invalid value '(0.25|8)' at index [01]|conversion failed for 2 indices)"},
-        {"QListInt2PyObject", [] { return TPyQtWrapping::QListInt2PyObject({1100000000, -2000000000}); }, NewObject | None, NothingPending,
-         "ERROR: converting QList<int> to Python list: (null list returned for size 2|invalid value '(1100000000|-2000000000)' at index [01]|conversion failed for 2 indices)"},
+        {"doubleTable2PyObject", [&] { return TPyQtWrapping::doubleTable2PyObject(doubles, 3); },
+         NewObject | Null, NothingPending,
+         "ERROR: converting double\\[\\] to Python list: (null list returned for size 3|invalid value "
+         "'(1.5|-2.25|1e\\+300)' at index [0-2]|conversion failed for [23] indices)"},
+        {"floatTable2PyObject", [&] { return TPyQtWrapping::floatTable2PyObject(floats, 2); },
+         NewObject | Null, NothingPending,
+         "ERROR: converting float\\[\\] to Python list: (null list returned for size 2|invalid value "
+         "'(0.5|2)' at index [01]|conversion failed for 2 indices)"},
+        {"doubleMatrix2PyObject", [&] { return TPyQtWrapping::doubleMatrix2PyObject(doubleRows, 2, 3); },
+         NewObject | None, NothingPending,
+         "ERROR: converting double(\\*\\*|\\[\\]) to Python list: (null list returned for size [23]|invalid "
+         "value '(1.5|-2.25|1e\\+300)' at index [0-2]|conversion failed for [23] indices)"},
+        {"floatMatrix2PyObject", [&] { return TPyQtWrapping::floatMatrix2PyObject(floatRows, 2, 2); },
+         NewObject | None, NothingPending,
+         "ERROR: converting float(\\*\\*|\\[\\]) to Python list: (null list returned for size 2|invalid "
+         "value '(0.5|2)' at index [01]|conversion failed for 2 indices)"},
+        {"QListDouble2PyObject",
+         [] {
+             return TPyQtWrapping::QListDouble2PyObject({1.5, 2.5});
+         },
+         NewObject | None, NothingPending,
+         "ERROR: converting QList<double> to Python list: (null list returned for size 2|invalid value "
+         "'(1.5|2.5)' at index [01]|conversion failed for 2 indices)"},
+        {"QListFloat2PyObject",
+         [] {
+             return TPyQtWrapping::QListFloat2PyObject({0.25f, 8.0f});
+         },
+         NewObject | None, NothingPending,
+         "ERROR: converting QList<float> to Python list: (null list returned for size 2|invalid value "
+         "'(0.25|8)' at index [01]|conversion failed for 2 indices)"},
+        {"QListInt2PyObject",
+         [] {
+             return TPyQtWrapping::QListInt2PyObject({1100000000, -2000000000});
+         },
+         NewObject | None, NothingPending,
+         "ERROR: converting QList<int> to Python list: (null list returned for size 2|invalid value "
+         "'(1100000000|-2000000000)' at index [01]|conversion failed for 2 indices)"},
     };
     for (const Member &m : members)
         check(m);
@@ -426,18 +463,25 @@ TEST_F(AllocationFailureTest, MembersThatBuildNumberLists)
 
 TEST_F(AllocationFailureTest, MembersThatBuildVariantValues)
 {
-    const QVariantList variants{QVariant(1100000000), QVariant(QStringLiteral("s\u00e9")), QVariant(2.5),
-                                QVariant(QStringList{QStringLiteral("x")}), QVariant(true),
-                                QVariant(QByteArray("bytes")), QVariant(qlonglong(1) << 40),
+    const QVariantList variants{QVariant(1100000000),
+                                QVariant(QStringLiteral("s\u00e9")),
+                                QVariant(2.5),
+                                QVariant(QStringList{QStringLiteral("x")}),
+                                QVariant(true),
+                                QVariant(QByteArray("bytes")),
+                                QVariant(qlonglong(1) << 40),
                                 QVariant(QKeySequence(QStringLiteral("Ctrl+S")))};
     std::vector<Member> members{
-        {"QVariantList2PyObject", [&] { return TPyQtWrapping::QVariantList2PyObject(variants); }, NewObject | Null, NothingPending,
-         "ERROR: converting QList<QVariant> to Python list: (null list returned for size 8|invalid value '.*' at index [0-7]|conversion failed for [2-8] indices)"},
+        {"QVariantList2PyObject", [&] { return TPyQtWrapping::QVariantList2PyObject(variants); },
+         NewObject | Null, NothingPending,
+         "ERROR: converting QList<QVariant> to Python list: (null list returned for size 8|invalid value "
+         "'.*' at index [0-7]|conversion failed for [2-8] indices)"},
     };
     for (int i = 0; i < variants.size(); ++i) {
         if (variants.at(i).userType() == QMetaType::Bool)
             continue; // True is never allocated
-        members.push_back({"QVariant2PyObject", [&, i] { return TPyQtWrapping::QVariant2PyObject(variants.at(i)); },
+        members.push_back({"QVariant2PyObject",
+                           [&, i] { return TPyQtWrapping::QVariant2PyObject(variants.at(i)); },
                            NewObject | Null, MemoryErrorWithNull, "none"});
     }
     for (const Member &m : members)
@@ -446,31 +490,19 @@ TEST_F(AllocationFailureTest, MembersThatBuildVariantValues)
 
 // Conversions from Python that allocate on the way: the input keeps its reference count and the
 // errors left pending are the documented ones.
-TEST_F(AllocationFailureTest, ConversionsFromPythonThatAllocateOnTheWay)
+// A member whose result the sweep does not look at: it gives None.
+template <typename Call>
+std::function<PyObject *()> discarding(Call call)
 {
-    exec("class M(dict): pass\n"
-         "mapping = M(a=[1, 'x', {'b': 2.5}], c=range(3))\n"
-         "nested = {'a': [1, 'x', {'b': 2.5}], 'r': range(2**40, 2**40 + 2)}\n"
-         "class Floaty:\n"
-         "    def __float__(self): return float(2**40 + len(floaty))\n"
-         "floaty = [Floaty(), Floaty()]\n");
-    PyObject *mapping = in("mapping"), *nested = in("nested"), *range = in("range(2**40, 2**40 + 3)"), *floaty = in("floaty");
-    const Py_ssize_t refs[] = {Py_REFCNT(mapping), Py_REFCNT(nested), Py_REFCNT(range), Py_REFCNT(floaty)};
-    auto none = [] { Py_RETURN_NONE; };
-    const Member members[] = {
-        {"PyObject2QVariant(dict)", [&] { TPyQtWrapping::PyObject2QVariant(nested, -1); return none(); }, None, NothingPending, "none"},
-        {"PyObject2QStringList(range)", [&] { TPyQtWrapping::PyObject2QStringList(range); return none(); }, None, NothingPending, "none"},
-        {"PyObject2QListInt(range)", [&] { TPyQtWrapping::PyObject2QListInt(range); return none(); }, None, NothingPending,
-         "PyObject2int: Error trying to convert null to an integer!"},
-        {"PyObject2QListDouble(range)", [&] { TPyQtWrapping::PyObject2QListDouble(range); return none(); }, None, NothingPending, "none"},
-        {"PyObject2DoubleTable(floaty)", [&] { unsigned long long n = 0; delete[] TPyQtWrapping::PyObject2DoubleTable(floaty, n); return none(); },
-         None, NothingPending, "none"},
-        {"PyObject2QStringTable(floaty)", [&] { delete[] TPyQtWrapping::PyObject2QStringTable(floaty); return none(); }, None, NothingPending, "none"},
+    return [call] {
+        call();
+        Py_RETURN_NONE;
     };
-    for (const Member &m : members)
-        check(m);
+}
 
-    // A mapping subclass lists its items through a call that may fail; that error stays pending.
+// A mapping subclass lists its items through a call that may fail; that error stays pending.
+void sweepMappingItems(PyObject *mapping)
+{
     for (long k = 0; k < 1000; ++k) {
         FailingAllocator::arm(k, false);
         const QVariant v = TPyQtWrapping::PyObject2QVariant(mapping, 8);
@@ -482,9 +514,43 @@ TEST_F(AllocationFailureTest, ConversionsFromPythonThatAllocateOnTheWay)
         if (!hit)
             break;
     }
+}
+
+TEST_F(AllocationFailureTest, ConversionsFromPythonThatAllocateOnTheWay)
+{
+    exec("class M(dict): pass\n"
+         "mapping = M(a=[1, 'x', {'b': 2.5}], c=range(3))\n"
+         "nested = {'a': [1, 'x', {'b': 2.5}], 'r': range(2**40, 2**40 + 2)}\n"
+         "class Floaty:\n"
+         "    def __float__(self): return float(2**40 + len(floaty))\n"
+         "floaty = [Floaty(), Floaty()]\n");
+    PyObject *mapping = in("mapping"), *nested = in("nested"), *range = in("range(2**40, 2**40 + 3)"),
+             *floaty = in("floaty");
+    const Py_ssize_t refs[] = {Py_REFCNT(mapping), Py_REFCNT(nested), Py_REFCNT(range), Py_REFCNT(floaty)};
+    unsigned long long n = 0;
+    const Member members[] = {
+        {"PyObject2QVariant(dict)", discarding([&] { TPyQtWrapping::PyObject2QVariant(nested, -1); }), None,
+         NothingPending, "none"},
+        {"PyObject2QStringList(range)", discarding([&] { TPyQtWrapping::PyObject2QStringList(range); }), None,
+         NothingPending, "none"},
+        {"PyObject2QListInt(range)", discarding([&] { TPyQtWrapping::PyObject2QListInt(range); }), None,
+         NothingPending, "PyObject2int: Error trying to convert null to an integer!"},
+        {"PyObject2QListDouble(range)", discarding([&] { TPyQtWrapping::PyObject2QListDouble(range); }), None,
+         NothingPending, "none"},
+        {"PyObject2DoubleTable(floaty)",
+         discarding([&] { delete[] TPyQtWrapping::PyObject2DoubleTable(floaty, n); }), None, NothingPending,
+         "none"},
+        {"PyObject2QStringTable(floaty)",
+         discarding([&] { delete[] TPyQtWrapping::PyObject2QStringTable(floaty); }), None, NothingPending,
+         "none"},
+    };
+    for (const Member &m : members)
+        check(m);
+    sweepMappingItems(mapping);
     printed();
-    const Py_ssize_t after[] = {Py_REFCNT(mapping), Py_REFCNT(nested), Py_REFCNT(range), Py_REFCNT(floaty)};
-    EXPECT_EQ(std::vector<Py_ssize_t>(std::begin(after), std::end(after)), std::vector<Py_ssize_t>(std::begin(refs), std::end(refs)));
+    EXPECT_EQ(
+        std::vector<Py_ssize_t>({Py_REFCNT(mapping), Py_REFCNT(nested), Py_REFCNT(range), Py_REFCNT(floaty)}),
+        std::vector<Py_ssize_t>(std::begin(refs), std::end(refs)));
 }
 
 // A slot whose element cannot be made holds its own reference to None, reported, and the list
@@ -504,8 +570,10 @@ TEST_F(AllocationFailureTest, FailedSlotsHoldNone)
     sweep(); // the first reports fill the interpreter's caches
     const Py_ssize_t noneCount = Py_REFCNT(Py_None);
     const std::string lists = sweep();
-    for (const char *slot : {"[None, 1200000000, 1300000000]", "[1100000000, None, 1300000000]", "[1100000000, 1200000000, None]"})
+    for (const char *slot : {"[None, 1200000000, 1300000000]", "[1100000000, None, 1300000000]",
+                             "[1100000000, 1200000000, None]"})
         EXPECT_NE(lists.find(slot), std::string::npos) << lists;
     EXPECT_EQ(Py_REFCNT(Py_None), noneCount);
-    EXPECT_NE(printed().find("QList<int> to Python list: invalid value '1200000000' at index 1\n"), std::string::npos);
+    EXPECT_NE(printed().find("QList<int> to Python list: invalid value '1200000000' at index 1\n"),
+              std::string::npos);
 }

@@ -48,9 +48,9 @@ protected:
     void round();
     PyObject *values = nullptr, *floats = nullptr, *ints = nullptr, *matrix = nullptr, *strings = nullptr,
              *array = nullptr, *lists = nullptr;
-    const QVariantList variants{QVariant(7), QVariant(QStringLiteral("t")), QVariant(2.5),
-                                QVariant(QStringList{QStringLiteral("x")}), QVariant(true),
-                                QVariant(QKeySequence(QStringLiteral("Ctrl+S")))};
+    const QVariantList variants{QVariant(7),    QVariant(QStringLiteral("t")),
+                                QVariant(2.5),  QVariant(QStringList{QStringLiteral("x")}),
+                                QVariant(true), QVariant(QKeySequence(QStringLiteral("Ctrl+S")))};
     const QList<double> qdoubles{1.0, 2.0, 3.0};
     const QList<int> qints{1, 2, 3};
     TPyQtWrapping wrapping;
@@ -87,8 +87,8 @@ void SoakTest::round()
     QString *table = TPyQtWrapping::PyObject2QStringTable(strings);
     PyRef(TPyQtWrapping::QStringTable2PyObject(table, unsigned(PyList_GET_SIZE(strings))));
     delete[] table;
-    PyRef text(TPyQtWrapping::QString2PyObject(TPyQtWrapping::PyObject2QString(
-        PyDict_GetItemString(values, "text"))));
+    PyRef text(TPyQtWrapping::QString2PyObject(
+        TPyQtWrapping::PyObject2QString(PyDict_GetItemString(values, "text"))));
     TPyQtWrapping::pythonStringToQString(TPyQtWrapping::qstringToPythonString(QStringLiteral("a\\b")));
     PyRef handle(TPyQtWrapping::QObject2PyObject(child));
     TPyQtWrapping::PyObject2QObject(handle.get());
@@ -105,8 +105,8 @@ TEST_F(SoakTest, EveryFamilyStaysFlat)
         round();
     const long blocksAfter = sysCall("getallocatedblocks");
     const long heapAfter = heapInUse();
-    std::cout << "soak: interpreter blocks " << blocksBefore << " -> " << blocksAfter
-              << ", C heap in use " << heapBefore << " -> " << heapAfter << " bytes" << std::endl;
+    std::cout << "soak: interpreter blocks " << blocksBefore << " -> " << blocksAfter << ", C heap in use "
+              << heapBefore << " -> " << heapAfter << " bytes" << std::endl;
     // A leak of one block or one small heap object per round would show as 100,000.
     EXPECT_LE(blocksAfter - blocksBefore, 100);
     EXPECT_LE(heapAfter - heapBefore, 4 * 1024);

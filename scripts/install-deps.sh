@@ -6,7 +6,7 @@ packages=(
   qtbase5-dev qt6-base-dev
   python3.11-dev python3-numpy python3.11-dbg
   libgtest-dev libbenchmark-dev pybind11-dev python3-pyqt5 python3-pyqt6
-  clang libclang-rt-14-dev valgrind
+  clang libclang-rt-14-dev clang-format valgrind
   debootstrap
 )
 missing=()

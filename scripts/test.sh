@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The test command. On this machine (Debian 12): installs what is missing, builds everything and
-# runs the whole test suite for Qt 5 and for Qt 6, and installs both builds side by side; builds the
+# The test command. On this machine (Debian 12): installs what is missing, checks the C++ style
+# (scripts/checks/style.sh), builds everything and runs the whole test suite for Qt 5 and for Qt 6,
+# and installs both builds side by side; builds the
 # library and its unit tests against every CPython on the machine (Qt 5); builds both again with
 # AddressSanitizer and UndefinedBehaviorSanitizer and runs them with the interpreter on the system
 # allocator, so that every Python allocation is checked too; and fuzzes for a minute (Qt 5). Then
@@ -15,6 +16,9 @@ mkdir -p "$root/build"
 export PYQTWRAPPING_LEGS_TABLE=$root/build/legs.txt
 : > "$PYQTWRAPPING_LEGS_TABLE"
 status=0
+
+# Every tracked C++ file formatted, and no function over 50 lines.
+"$root/scripts/checks/style.sh" || status=1
 
 qt_version() {
   local v

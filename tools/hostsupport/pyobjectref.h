@@ -8,7 +8,8 @@
 
 namespace HostSupport {
 
-struct PyObjectRelease {
+struct PyObjectRelease
+{
     void operator()(PyObject *object) const noexcept { Py_XDECREF(object); }
 };
 

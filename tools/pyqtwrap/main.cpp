@@ -29,7 +29,8 @@ namespace {
 
 const char *const Example = "{'text': 'hello', 'values': [1.5, 2.5], 'names': ('a', 'b')}";
 
-const char *const Description = R"(Evaluates a Python value (an expression, '-' to read it from standard input, or a
+const char *const Description =
+    R"(Evaluates a Python value (an expression, '-' to read it from standard input, or a
 variable of a script run with --file; without input, a dict of a text, a list of two floats and
 a tuple of two texts), converts it with Orn.Kestra.Pyqtwrapping and shows what it became.
 
@@ -89,8 +90,7 @@ QString quoted(const QString &s)
 
 QString typeName(const QVariant &v)
 {
-    return v.isValid() ? metaTypeName(v.userType())
-                       : QStringLiteral("invalid");
+    return v.isValid() ? metaTypeName(v.userType()) : QStringLiteral("invalid");
 }
 
 // The value of a leaf variant as one piece of text.
@@ -111,8 +111,7 @@ QString leafText(const QVariant &v)
             items << quoted(s);
         return QLatin1Char('[') + items.join(QStringLiteral(", ")) + QLatin1Char(']');
     }
-    case QMetaType::QKeySequence:
-        return quoted(v.value<QKeySequence>().toString(QKeySequence::PortableText));
+    case QMetaType::QKeySequence: return quoted(v.value<QKeySequence>().toString(QKeySequence::PortableText));
     default: return v.toString();
     }
 }
@@ -182,7 +181,8 @@ QJsonObject jsonTree(const QVariant &v)
     return node;
 }
 
-struct Options {
+struct Options
+{
     int type = -1;
     bool json = false;
     bool strict = false;
@@ -217,8 +217,8 @@ void showStringList(PyObject *value, const Options &options)
 {
     bool ok = false;
     const QStringList list = TPyQtWrapping::PyObject2QStringList(value, options.strict, &ok);
-    std::cout << "PyObject2QStringList (strict " << boolText(options.strict) << "): ok "
-              << boolText(ok) << ", " << list.size() << " strings\n";
+    std::cout << "PyObject2QStringList (strict " << boolText(options.strict) << "): ok " << boolText(ok)
+              << ", " << list.size() << " strings\n";
     for (int i = 0; i < list.size(); ++i)
         std::cout << "  [" << i << "] " << text(quoted(list.at(i))) << '\n';
 }
@@ -242,8 +242,8 @@ void showDoubleMatrix(PyObject *value, const Options &)
 {
     int rows = -1, columns = -1;
     double **matrix = TPyQtWrapping::PyObject2DoubleMatrix(value, rows, columns);
-    std::cout << "PyObject2DoubleMatrix: rows " << rows << ", columns " << columns
-              << (matrix ? "" : ", null") << '\n';
+    std::cout << "PyObject2DoubleMatrix: rows " << rows << ", columns " << columns << (matrix ? "" : ", null")
+              << '\n';
     for (int r = 0; matrix && r < rows; ++r) {
         std::cout << "  [" << r << "] " << numbers(matrix[r], matrix[r] + columns, matrix[r]) << '\n';
         delete[] matrix[r];
@@ -281,7 +281,8 @@ void showLiteral(PyObject *value, const Options &)
     std::cout << "pythonStringToQString: " << text(unescaped) << '\n';
 }
 
-struct Family {
+struct Family
+{
     const char *name;
     const char *help;
     void (*show)(PyObject *value, const Options &options);
@@ -309,7 +310,8 @@ const Family *findFamily(const QString &name)
 
 // ---- Command line and input ------------------------------------------------------------------------
 
-struct CommandLine {
+struct CommandLine
+{
     Options options;
     const Family *family = &Families[0];
     QString expression = QString::fromLatin1(Example);
@@ -320,7 +322,8 @@ struct CommandLine {
 
 int badUsage(const QCommandLineParser &parser, const QString &why)
 {
-    std::cerr << "pyqtwrap: " << text(why) << '\n' << text(parser.helpText().section(QLatin1Char('\n'), 0, 0))
+    std::cerr << "pyqtwrap: " << text(why) << '\n'
+              << text(parser.helpText().section(QLatin1Char('\n'), 0, 0))
               << "\n(pyqtwrap --help shows the options)\n";
     return 2;
 }
@@ -338,7 +341,8 @@ QString familyHelp()
 {
     QString help = QStringLiteral("conversion family, one of:");
     for (const Family &family : Families)
-        help += QStringLiteral("\n %1 %2").arg(QLatin1String(family.name), -13).arg(QLatin1String(family.help));
+        help +=
+            QStringLiteral("\n %1 %2").arg(QLatin1String(family.name), -13).arg(QLatin1String(family.help));
     return help;
 }
 
@@ -350,16 +354,24 @@ int parseArguments(const QStringList &arguments, CommandLine &line)
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("this text"));
     // Ids are those of the Qt the tool runs with: QKeySequence is 75 in Qt 5 and 4107 in Qt 6.
     const QCommandLineOption type(QStringLiteral("type"),
-        QStringLiteral("type id as a number (10; the ids of Qt %1) or a Qt type name (QStringList); default -1, inferred")
-            .arg(QLatin1String(qVersion())),
-        QStringLiteral("ID|NAME"));
-    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("print the variant tree, input and round trip as JSON"));
+                                  QStringLiteral("type id as a number (10; the ids of Qt %1) or a Qt type "
+                                                 "name (QStringList); default -1, inferred")
+                                      .arg(QLatin1String(qVersion())),
+                                  QStringLiteral("ID|NAME"));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("print the variant tree, input and round trip as JSON"));
     const QCommandLineOption as(QStringLiteral("as"), familyHelp(), QStringLiteral("FAMILY"));
-    const QCommandLineOption strict(QStringLiteral("strict"), QStringLiteral("the strict flag, for --as stringlist"));
-    const QCommandLineOption file({QStringLiteral("f"), QStringLiteral("file")}, QStringLiteral("run a Python file and take one of its variables"), QStringLiteral("SCRIPT"));
-    const QCommandLineOption var(QStringLiteral("var"), QStringLiteral("the variable --file takes"), QStringLiteral("NAME"), QStringLiteral("result"));
+    const QCommandLineOption strict(QStringLiteral("strict"),
+                                    QStringLiteral("the strict flag, for --as stringlist"));
+    const QCommandLineOption file({QStringLiteral("f"), QStringLiteral("file")},
+                                  QStringLiteral("run a Python file and take one of its variables"),
+                                  QStringLiteral("SCRIPT"));
+    const QCommandLineOption var(QStringLiteral("var"), QStringLiteral("the variable --file takes"),
+                                 QStringLiteral("NAME"), QStringLiteral("result"));
     parser.addOptions({help, type, json, as, strict, file, var});
-    parser.addPositionalArgument(QStringLiteral("EXPR"), QStringLiteral("a Python expression, or - for standard input"), QStringLiteral("[EXPR | -]"));
+    parser.addPositionalArgument(QStringLiteral("EXPR"),
+                                 QStringLiteral("a Python expression, or - for standard input"),
+                                 QStringLiteral("[EXPR | -]"));
 
     if (!parser.parse(arguments))
         return badUsage(parser, parser.errorText());
@@ -404,7 +416,8 @@ PyObject *scriptValue(const CommandLine &line)
     PyObject *globals = PyModule_GetDict(PyImport_AddModule("__main__"));
     PyObject *value = PyDict_GetItemString(globals, line.variable.toUtf8().constData());
     if (!value)
-        std::cerr << "pyqtwrap: " << text(line.script) << " sets no variable '" << text(line.variable) << "'\n";
+        std::cerr << "pyqtwrap: " << text(line.script) << " sets no variable '" << text(line.variable)
+                  << "'\n";
     Py_XINCREF(value);
     return value;
 }
@@ -415,7 +428,8 @@ PyObject *inputValue(const CommandLine &line)
         return scriptValue(line);
     QByteArray expression = line.expression.toUtf8();
     if (line.fromStdin)
-        expression = QByteArray::fromStdString(std::string(std::istreambuf_iterator<char>(std::cin), {})).trimmed();
+        expression =
+            QByteArray::fromStdString(std::string(std::istreambuf_iterator<char>(std::cin), {})).trimmed();
     return evaluate(expression, "<expression>", Py_eval_input);
 }
 

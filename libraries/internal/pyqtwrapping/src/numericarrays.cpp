@@ -121,7 +121,8 @@ bool isMatrixShape(PyObject *list, int rows, Py_ssize_t &width)
 }
 
 // A row array whose rows are released with it unless it is handed over.
-struct MatrixGuard {
+struct MatrixGuard
+{
     double **rows;
     int count;
     ~MatrixGuard()
@@ -134,20 +135,11 @@ struct MatrixGuard {
 
 } // namespace
 
-float *TPyQtWrapping::PyObject2FloatTable(PyObject *pyObject)
-{
-    return listToTable<float>(pyObject);
-}
+float *TPyQtWrapping::PyObject2FloatTable(PyObject *pyObject) { return listToTable<float>(pyObject); }
 
-short *TPyQtWrapping::PyObject2ShortIntTable(PyObject *pyObject)
-{
-    return listToTable<short>(pyObject);
-}
+short *TPyQtWrapping::PyObject2ShortIntTable(PyObject *pyObject) { return listToTable<short>(pyObject); }
 
-int *TPyQtWrapping::PyObject2IntTable(PyObject *pyObject)
-{
-    return listToTable<int>(pyObject);
-}
+int *TPyQtWrapping::PyObject2IntTable(PyObject *pyObject) { return listToTable<int>(pyObject); }
 
 double *TPyQtWrapping::PyObject2DoubleTable(PyObject *pyObject, unsigned long long &count)
 {
@@ -211,8 +203,8 @@ QList<double> TPyQtWrapping::PyObject2QListDouble(PyObject *pyObject, bool *ok)
 QList<int> TPyQtWrapping::PyObject2QListInt(PyObject *pyObject, bool *ok)
 {
     // A failed fetch reaches PyObject2int as null, which reports it.
-    return sequenceToNumberList<int>(
-        pyObject, ok, [](PyObject *item) { return PyObject2int(item, true, nullptr); });
+    return sequenceToNumberList<int>(pyObject, ok,
+                                     [](PyObject *item) { return PyObject2int(item, true, nullptr); });
 }
 
 // ---- Tables, matrices and number lists to Python lists ------------------------------------------

@@ -58,8 +58,7 @@ const QObject *TPyQtWrapping::QObjectIDQObjectPtr(const QString &path, const QOb
 
 PyObject *TPyQtWrapping::QObject2PyObject(QObject *object)
 {
-    return QString2PyObject(
-        QString::number(static_cast<qulonglong>(reinterpret_cast<quintptr>(object)), 16));
+    return QString2PyObject(QString::number(static_cast<qulonglong>(reinterpret_cast<quintptr>(object)), 16));
 }
 
 QObject *TPyQtWrapping::PyObject2QObject(PyObject *pyObject)

@@ -32,8 +32,7 @@ public:
     explicit ListFiller(int n)
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
         : m_list(n > 0 ? n : 0), m_next(m_list.data())
-    {
-    }
+    {}
     void add(T value) { *m_next++ = std::move(value); }
 #else
     {
@@ -53,10 +52,7 @@ private:
 // A text to read a number from, the same under both majors: Qt 5 reads no number from a text that
 // holds U+0000, Qt 6 reads up to the U+0000 and takes what came before ("4", U+0000, "1" gives 4).
 // The library keeps the refusal.
-inline QString numberText(const QString &text)
-{
-    return text.contains(QChar(0)) ? QString() : text;
-}
+inline QString numberText(const QString &text) { return text.contains(QChar(0)) ? QString() : text; }
 
 // A variant's text, the same under both majors: Qt 6 keeps a QByteArray's zero bytes in its text,
 // Qt 5 ends the text at the first; the library ends it there.

@@ -29,7 +29,10 @@ int lengthToNul(const Unit *units, Py_ssize_t n)
     return int(TextUnits::lengthToZero(units, size_t(n)));
 }
 
-QString textOf(const Py_UCS1 *chars, int n) { return QString::fromLatin1(reinterpret_cast<const char *>(chars), n); }
+QString textOf(const Py_UCS1 *chars, int n)
+{
+    return QString::fromLatin1(reinterpret_cast<const char *>(chars), n);
+}
 QString textOf(const Py_UCS2 *units, int n) { return QString(reinterpret_cast<const QChar *>(units), n); }
 
 // The text of a 1-byte or 2-byte str's storage up to its first zero, for a long one: copied and
@@ -196,10 +199,7 @@ QString TPyQtWrapping::PyObject2QString(PyObject *pyObject)
     return QString();
 }
 
-PyObject *TPyQtWrapping::QString2PyObject(const QString &text)
-{
-    return strOf(text);
-}
+PyObject *TPyQtWrapping::QString2PyObject(const QString &text) { return strOf(text); }
 
 PyObject *TPyQtWrapping::QString2PyUnicode(const QString &text)
 {
@@ -212,8 +212,7 @@ QString TPyQtWrapping::qstringToPythonString(const QString &text)
 {
     // Latin-1 text is exactly the text that survives a round trip through Latin-1.
     const ushort *units = text.utf16();
-    const bool latin1 =
-        std::all_of(units, units + text.size(), [](ushort unit) { return unit <= 0xFF; });
+    const bool latin1 = std::all_of(units, units + text.size(), [](ushort unit) { return unit <= 0xFF; });
     if (!latin1)
         return QLatin1String("u\"") + text + QLatin1Char('"');
     QString quoted = QLatin1Char('"') + text + QLatin1Char('"');
@@ -280,8 +279,7 @@ QStringList TPyQtWrapping::PyObject2QStringList(PyObject *pyObject, bool strict,
     return convertItems<QString>(pyObject, [](PyObject *item) { return PyObject2QString(item); });
 }
 
-QList<QStringList> TPyQtWrapping::PyObject2QListOfQStringList(PyObject *pyObject, bool strict,
-                                                              bool *ok)
+QList<QStringList> TPyQtWrapping::PyObject2QListOfQStringList(PyObject *pyObject, bool strict, bool *ok)
 {
     QList<QStringList> result;
     setOk(ok, false);

@@ -59,9 +59,10 @@ void forEachBlock(std::size_t n, Visit &&visit)
 
 // The smallest unsigned integer of at least the given size, up to a 64-bit machine word.
 template <std::size_t Bytes>
-using WordOf = std::conditional_t<
-    Bytes >= 8, std::uint64_t,
-    std::conditional_t<Bytes == 4, std::uint32_t, std::conditional_t<Bytes == 2, std::uint16_t, std::uint8_t>>>;
+using WordOf =
+    std::conditional_t<Bytes >= 8, std::uint64_t,
+                       std::conditional_t<Bytes == 4, std::uint32_t,
+                                          std::conditional_t<Bytes == 2, std::uint16_t, std::uint8_t>>>;
 
 // The word-at-a-time zero test over blocks of BlockUnits units, accumulated block after block.
 template <std::size_t BlockUnits, typename Unit>
@@ -167,8 +168,14 @@ std::size_t lengthToZero(const std::uint8_t *units, std::size_t n) { return leng
 std::size_t lengthToZero(const std::uint16_t *units, std::size_t n) { return lengthToZeroOf(units, n); }
 std::size_t lengthToZero(const std::uint32_t *units, std::size_t n) { return lengthToZeroOf(units, n); }
 
-bool copyToUtf16(const std::uint8_t *units, std::size_t n, char16_t *out) { return copyToUtf16Of(units, n, out); }
-bool copyToUtf16(const std::uint16_t *units, std::size_t n, char16_t *out) { return copyToUtf16Of(units, n, out); }
+bool copyToUtf16(const std::uint8_t *units, std::size_t n, char16_t *out)
+{
+    return copyToUtf16Of(units, n, out);
+}
+bool copyToUtf16(const std::uint16_t *units, std::size_t n, char16_t *out)
+{
+    return copyToUtf16Of(units, n, out);
+}
 
 char16_t unitsOr(const char16_t *units, std::size_t n)
 {

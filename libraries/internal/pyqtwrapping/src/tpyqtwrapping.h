@@ -96,8 +96,7 @@ public:
     // 64-bit signed value; 0 on refusal, silently.
     static long long PyObject2LongLong(PyObject *pyObject, bool strict = false, bool *ok = nullptr);
     // The value modulo 2^64 for ints from -2^63 to 2^64-1; 0 on refusal, silently.
-    static unsigned long long PyObject2ULongLong(PyObject *pyObject, bool strict = false,
-                                                 bool *ok = nullptr);
+    static unsigned long long PyObject2ULongLong(PyObject *pyObject, bool strict = false, bool *ok = nullptr);
     // The stored double of a float, unchanged (NaN and infinities included); -9999.0 on refusal.
     static double PyObject2double(PyObject *pyObject, bool strict = false, bool *ok = nullptr);
     // A new reference to True or False.
@@ -129,8 +128,7 @@ public:
     static PyObject *QStringList2PyObject(const QStringList &list);
     // Each item of a sequence through PyObject2QString (non-text items give null strings). Strict
     // refuses a str and an exact bytes. ok: false for null, non-sequences and strict refusals.
-    static QStringList PyObject2QStringList(PyObject *pyObject, bool strict = false,
-                                            bool *ok = nullptr);
+    static QStringList PyObject2QStringList(PyObject *pyObject, bool strict = false, bool *ok = nullptr);
     // A sequence of sequences, each element through PyObject2QStringList in strict mode; stops at
     // the first refused element with the lists so far and ok false.
     QList<QStringList> PyObject2QListOfQStringList(PyObject *pyObject, bool strict = false,

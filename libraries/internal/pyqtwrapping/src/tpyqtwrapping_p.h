@@ -275,8 +275,7 @@ private:
 // The one list builder: slot i takes over make(i); a null item becomes failedSlot(i), and a null
 // from that discards the list. A count beyond the signed size range is refused like an allocation.
 template <typename Make, typename FailedSlot>
-PyObject *buildList(unsigned long long count, const ListReport *report, Make &&make,
-                    FailedSlot &&failedSlot)
+PyObject *buildList(unsigned long long count, const ListReport *report, Make &&make, FailedSlot &&failedSlot)
 {
     const auto n = static_cast<Py_ssize_t>(count);
     PyRef list(PyList_New(n));

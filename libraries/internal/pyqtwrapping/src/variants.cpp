@@ -409,8 +409,7 @@ PyObject *TPyQtWrapping::voidType2PyObjectInternal(int type, void *data)
     case QMetaType::Long: return PyLong_FromLong(int32_t(valueAt<long>(data)));
     case QMetaType::Short: return PyLong_FromLong(valueAt<int16_t>(data));
     case QMetaType::Char: return PyLong_FromLong(valueAt<signed char>(data));
-    case QMetaType::ULong:
-        return PyLong_FromUnsignedLong(uint32_t(valueAt<unsigned long>(data)));
+    case QMetaType::ULong: return PyLong_FromUnsignedLong(uint32_t(valueAt<unsigned long>(data)));
     case QMetaType::UShort: return PyLong_FromLong(valueAt<uint16_t>(data));
     case QMetaType::UChar: return PyLong_FromLong(valueAt<unsigned char>(data));
     case QMetaType::Float: return PyFloat_FromDouble(double(valueAt<float>(data)));

@@ -304,6 +304,12 @@ Step variantOf(Make make)
     };
 }
 
+// PyQt's column: a Python function called on one argument.
+Step pythonCall(PyObject *function, PyObject *argument)
+{
+    return objectOf([=] { return PyObject_CallFunctionObjArgs(function, argument, nullptr); });
+}
+
 // pybind11's column: a Python object loaded into T, or a T made into a Python object.
 template <typename T>
 Column pybind11Load(PyObject *object)
@@ -489,52 +495,48 @@ double *limitArray(PyArrayObject *a)
     return table;
 }
 
-const char *const ListGoal = "limit<=1.3 pybind11<=1";
+Case row(std::string conversion, double elements, std::string goal, std::vector<Column> columns)
+{
+    return {std::move(conversion), elements, std::move(goal), std::move(columns)};
+}
+
+// A row of a list or table of N numbers, held to its limit and to pybind11.
+Case listRow(std::string conversion, std::vector<Column> columns)
+{
+    return {std::move(conversion), double(N), "limit<=1.3 pybind11<=1", std::move(columns)};
+}
 
 std::vector<Case> listToTableRows()
 {
-    const double n = double(N);
     PyObject *floats = var("floats"), *ints = var("ints"), *smallInts = var("small_ints");
     return {
-        {"float list -> PyObject2DoubleTable",
-         n,
-         ListGoal,
-         {{"ours", tableOf([=] {
-               unsigned long long count = 0;
-               return W::PyObject2DoubleTable(floats, count);
-           })},
-          {"limit", tableOf([=] { return limitFloatListToTable<double>(floats); })},
-          pybind11Load<std::vector<double>>(floats)}},
-        {"float list -> PyObject2FloatTable",
-         n,
-         ListGoal,
-         {{"ours", tableOf([=] { return W::PyObject2FloatTable(floats); })},
-          {"limit", tableOf([=] { return limitFloatListToTable<float>(floats); })},
-          pybind11Load<std::vector<float>>(floats)}},
-        {"float list -> PyObject2QListDouble",
-         n,
-         ListGoal,
-         {{"ours", valueOf([=] { return W::PyObject2QListDouble(floats); })},
-          {"limit", valueOf([=] { return limitListToQList<double>(floats); })},
-          pybind11Load<std::vector<double>>(floats)}},
-        {"int list -> PyObject2IntTable",
-         n,
-         ListGoal,
-         {{"ours", tableOf([=] { return W::PyObject2IntTable(ints); })},
-          {"limit", tableOf([=] { return limitIntListToTable<int>(ints, INT32_MIN, INT32_MAX); })},
-          pybind11Load<std::vector<int>>(ints)}},
-        {"small int list -> PyObject2ShortIntTable",
-         n,
-         ListGoal,
-         {{"ours", tableOf([=] { return W::PyObject2ShortIntTable(smallInts); })},
-          {"limit", tableOf([=] { return limitIntListToTable<short>(smallInts, -32768, 32767); })},
-          pybind11Load<std::vector<short>>(smallInts)}},
-        {"int list -> PyObject2QListInt",
-         n,
-         ListGoal,
-         {{"ours", valueOf([=] { return W::PyObject2QListInt(ints); })},
-          {"limit", valueOf([=] { return limitListToQList<int>(ints); })},
-          pybind11Load<std::vector<int>>(ints)}},
+        listRow("float list -> PyObject2DoubleTable",
+                {{"ours", tableOf([=] {
+                      unsigned long long count = 0;
+                      return W::PyObject2DoubleTable(floats, count);
+                  })},
+                 {"limit", tableOf([=] { return limitFloatListToTable<double>(floats); })},
+                 pybind11Load<std::vector<double>>(floats)}),
+        listRow("float list -> PyObject2FloatTable",
+                {{"ours", tableOf([=] { return W::PyObject2FloatTable(floats); })},
+                 {"limit", tableOf([=] { return limitFloatListToTable<float>(floats); })},
+                 pybind11Load<std::vector<float>>(floats)}),
+        listRow("float list -> PyObject2QListDouble",
+                {{"ours", valueOf([=] { return W::PyObject2QListDouble(floats); })},
+                 {"limit", valueOf([=] { return limitListToQList<double>(floats); })},
+                 pybind11Load<std::vector<double>>(floats)}),
+        listRow("int list -> PyObject2IntTable",
+                {{"ours", tableOf([=] { return W::PyObject2IntTable(ints); })},
+                 {"limit", tableOf([=] { return limitIntListToTable<int>(ints, INT32_MIN, INT32_MAX); })},
+                 pybind11Load<std::vector<int>>(ints)}),
+        listRow("small int list -> PyObject2ShortIntTable",
+                {{"ours", tableOf([=] { return W::PyObject2ShortIntTable(smallInts); })},
+                 {"limit", tableOf([=] { return limitIntListToTable<short>(smallInts, -32768, 32767); })},
+                 pybind11Load<std::vector<short>>(smallInts)}),
+        listRow("int list -> PyObject2QListInt",
+                {{"ours", valueOf([=] { return W::PyObject2QListInt(ints); })},
+                 {"limit", valueOf([=] { return limitListToQList<int>(ints); })},
+                 pybind11Load<std::vector<int>>(ints)}),
     };
 }
 
@@ -557,21 +559,18 @@ std::vector<Case> numpyRows()
     for (const Array &array : arrays) {
         PyArrayObject *a = W::PyObject2NumPyArray(var(array.variable));
         const auto limit = array.limit;
-        rows.push_back({array.name,
-                        double(PyArray_DIMS(a)[0]),
-                        array.goal,
-                        {{"ours", tableOf([=] {
-                              unsigned long long count = 0;
-                              return W::numPyArray2DoubleTable(a, count);
-                          })},
-                         {"limit", tableOf([=] { return limit(a); })}}});
+        rows.push_back(row(array.name, double(PyArray_DIMS(a)[0]), array.goal,
+                           {{"ours", tableOf([=] {
+                                 unsigned long long count = 0;
+                                 return W::numPyArray2DoubleTable(a, count);
+                             })},
+                            {"limit", tableOf([=] { return limit(a); })}}));
     }
     return rows;
 }
 
 std::vector<Case> tableToListRows()
 {
-    const double n = double(N);
     auto doubles = std::make_shared<std::vector<double>>();
     auto floats = std::make_shared<std::vector<float>>();
     auto ints = std::make_shared<std::vector<int>>();
@@ -583,30 +582,23 @@ std::vector<Case> tableToListRows()
     auto qdoubles = std::make_shared<QList<double>>(doubles->begin(), doubles->end());
     auto qints = std::make_shared<QList<int>>(ints->begin(), ints->end());
     return {
-        {"double[] -> doubleTable2PyObject",
-         n,
-         ListGoal,
-         {{"ours", objectOf([=] { return W::doubleTable2PyObject(doubles->data(), doubles->size()); })},
-          {"limit", objectOf([=] { return limitNumberList(*doubles); })},
-          pybind11Make(doubles)}},
-        {"float[] -> floatTable2PyObject",
-         n,
-         ListGoal,
-         {{"ours", objectOf([=] { return W::floatTable2PyObject(floats->data(), floats->size()); })},
-          {"limit", objectOf([=] { return limitNumberList(*floats); })},
-          pybind11Make(floats)}},
-        {"QList<double> -> QListDouble2PyObject",
-         n,
-         ListGoal,
-         {{"ours", objectOf([=] { return W::QListDouble2PyObject(*qdoubles); })},
-          {"limit", objectOf([=] { return limitNumberList(*qdoubles); })},
-          pybind11Make(doubles)}},
-        {"QList<int> -> QListInt2PyObject",
-         n,
-         ListGoal,
-         {{"ours", objectOf([=] { return W::QListInt2PyObject(*qints); })},
-          {"limit", objectOf([=] { return limitNumberList(*qints); })},
-          pybind11Make(ints)}},
+        listRow(
+            "double[] -> doubleTable2PyObject",
+            {{"ours", objectOf([=] { return W::doubleTable2PyObject(doubles->data(), doubles->size()); })},
+             {"limit", objectOf([=] { return limitNumberList(*doubles); })},
+             pybind11Make(doubles)}),
+        listRow("float[] -> floatTable2PyObject",
+                {{"ours", objectOf([=] { return W::floatTable2PyObject(floats->data(), floats->size()); })},
+                 {"limit", objectOf([=] { return limitNumberList(*floats); })},
+                 pybind11Make(floats)}),
+        listRow("QList<double> -> QListDouble2PyObject",
+                {{"ours", objectOf([=] { return W::QListDouble2PyObject(*qdoubles); })},
+                 {"limit", objectOf([=] { return limitNumberList(*qdoubles); })},
+                 pybind11Make(doubles)}),
+        listRow("QList<int> -> QListInt2PyObject",
+                {{"ours", objectOf([=] { return W::QListInt2PyObject(*qints); })},
+                 {"limit", objectOf([=] { return limitNumberList(*qints); })},
+                 pybind11Make(ints)}),
     };
 }
 
@@ -641,20 +633,17 @@ std::vector<Case> shortStringRows()
         auto texts = std::make_shared<QVector<QString>>();
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i)
             texts->append(W::PyObject2QString(PyList_GET_ITEM(list, i)));
-        rows.push_back({std::string("str (") + kind.first + ") -> PyObject2QString",
-                        count,
-                        "limit<=1.5",
-                        {{"ours", eachStr(list, [](PyObject *s) { return W::PyObject2QString(s); })},
-                         {"limit", eachStr(list, limitReadStr)},
-                         {"pybind11",
-                          eachStr(list, [](PyObject *s) { return py::cast<std::string>(py::handle(s)); })}}});
+        rows.push_back(row(
+            std::string("str (") + kind.first + ") -> PyObject2QString", count, "limit<=1.5",
+            {{"ours", eachStr(list, [](PyObject *s) { return W::PyObject2QString(s); })},
+             {"limit", eachStr(list, limitReadStr)},
+             {"pybind11", eachStr(list, [](PyObject *s) { return py::cast<std::string>(py::handle(s)); })}}));
         if (std::string(kind.second) == "s_astral")
             continue; // building astral strings needs the pair scan; the limit below has none
-        rows.push_back({std::string("QString (") + kind.first + ") -> QString2PyObject",
-                        count,
-                        "limit<=1.5",
-                        {{"ours", eachText(texts, [](const QString &q) { return W::QString2PyObject(q); })},
-                         {"limit", eachText(texts, limitWriteStr)}}});
+        rows.push_back(
+            row(std::string("QString (") + kind.first + ") -> QString2PyObject", count, "limit<=1.5",
+                {{"ours", eachText(texts, [](const QString &q) { return W::QString2PyObject(q); })},
+                 {"limit", eachText(texts, limitWriteStr)}}));
     }
     return rows;
 }
@@ -673,31 +662,23 @@ std::vector<Case> longStringRows()
     // pybind11 makes std::strings, which keep short texts inline; every QString is a heap block,
     // so the string lists are held to their limit, which makes the same QStrings.
     return {
-        {"one 8 MB str -> PyObject2QString (per char)",
-         chars,
-         "limit<=1.5",
-         {{"ours", valueOf([=] { return W::PyObject2QString(longString); })},
-          {"limit", valueOf([=] { return limitReadStr(longString); })}}},
-        {"one 8 MB QString -> QString2PyObject (per char)",
-         chars,
-         "limit<=1.5",
-         {{"ours", objectOf([=] { return W::QString2PyObject(longText); })},
-          {"limit", objectOf([=] { return limitWriteStr(longText); })}}},
-        {"str list -> PyObject2QStringList",
-         count,
-         "limit<=1.3",
-         {{"ours", valueOf([=] { return W::PyObject2QStringList(list); })},
-          {"limit", valueOf([=] { return limitReadStrs(list); })},
-          pybind11Load<std::vector<std::string>>(list)}},
-        {"QStringList -> QStringList2PyObject",
-         count,
-         ListGoal,
-         {{"ours", objectOf([=] { return W::QStringList2PyObject(texts); })},
-          {"limit", objectOf([=] {
-               return limitBuildList(texts.size(),
-                                     [&](Py_ssize_t i) { return limitWriteStr(texts.at(int(i))); });
-           })},
-          pybind11Make(strings)}},
+        row("one 8 MB str -> PyObject2QString (per char)", chars, "limit<=1.5",
+            {{"ours", valueOf([=] { return W::PyObject2QString(longString); })},
+             {"limit", valueOf([=] { return limitReadStr(longString); })}}),
+        row("one 8 MB QString -> QString2PyObject (per char)", chars, "limit<=1.5",
+            {{"ours", objectOf([=] { return W::QString2PyObject(longText); })},
+             {"limit", objectOf([=] { return limitWriteStr(longText); })}}),
+        row("str list -> PyObject2QStringList", count, "limit<=1.3",
+            {{"ours", valueOf([=] { return W::PyObject2QStringList(list); })},
+             {"limit", valueOf([=] { return limitReadStrs(list); })},
+             pybind11Load<std::vector<std::string>>(list)}),
+        row("QStringList -> QStringList2PyObject", count, "limit<=1.3 pybind11<=1",
+            {{"ours", objectOf([=] { return W::QStringList2PyObject(texts); })},
+             {"limit", objectOf([=] {
+                  return limitBuildList(texts.size(),
+                                        [&](Py_ssize_t i) { return limitWriteStr(texts.at(int(i))); });
+              })},
+             pybind11Make(strings)}),
     };
 }
 
@@ -711,24 +692,16 @@ std::vector<Case> variantRows(bool havePyQt)
         PyObject *value = var(named.second);
         const QVariant variant = W::PyObject2QVariant(value, -1);
         const double items = double(PyObject_Size(value));
-        Case to{std::string(named.first) + " -> PyObject2QVariant (per item)",
-                items,
-                goal,
-                {{"ours", variantOf([=] { return W::PyObject2QVariant(value, -1); })},
-                 {"limit", variantOf([=] { return limitToVariant(value); })}}};
-        Case back{std::string(named.first) + " QVariant -> Python (per item)",
-                  items,
-                  goal,
-                  {{"ours", objectOf([=] { return variantToPython(variant); })},
-                   {"limit", objectOf([=] { return limitFromVariant(variant); })}}};
+        Case to = row(std::string(named.first) + " -> PyObject2QVariant (per item)", items, goal,
+                      {{"ours", variantOf([=] { return W::PyObject2QVariant(value, -1); })},
+                       {"limit", variantOf([=] { return limitToVariant(value); })}});
+        Case back = row(std::string(named.first) + " QVariant -> Python (per item)", items, goal,
+                        {{"ours", objectOf([=] { return variantToPython(variant); })},
+                         {"limit", objectOf([=] { return limitFromVariant(variant); })}});
         if (havePyQt) {
-            PyObject *toQVariant = var("pyqt_to"), *fromQVariant = var("pyqt_back");
-            PyObject *wrapped = PyObject_CallFunctionObjArgs(toQVariant, value, nullptr);
-            to.columns.push_back(
-                {PyQt, objectOf([=] { return PyObject_CallFunctionObjArgs(toQVariant, value, nullptr); })});
-            back.columns.push_back({PyQt, objectOf([=] {
-                                        return PyObject_CallFunctionObjArgs(fromQVariant, wrapped, nullptr);
-                                    })});
+            PyObject *wrapped = PyObject_CallFunctionObjArgs(var("pyqt_to"), value, nullptr);
+            to.columns.push_back({PyQt, pythonCall(var("pyqt_to"), value)});
+            back.columns.push_back({PyQt, pythonCall(var("pyqt_back"), wrapped)});
         }
         rows.push_back(std::move(to));
         rows.push_back(std::move(back));

@@ -38,7 +38,7 @@ suite_packages() {
 suite_legs() {
   case $1 in
     trixie) echo "qt5 qt6 packages debug-qt6" ;;
-    forky) echo "py3.14 py3.15 sanitize clang" ;;
+    forky) echo "py3.14 py3.15 sanitize tsan clang" ;;
     *) return 1 ;;
   esac
 }
@@ -66,6 +66,11 @@ leg_config() {
         ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
         LSAN_OPTIONS=suppressions=/work/src/scripts/lsan.supp:print_suppressions=0
         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1) ;;
+    # ThreadSanitizer over the threads harness, sub-interpreters with a lock each among it (see
+    # scripts/tsan.supp for the options).
+    forky/tsan) python=/usr/bin/python3.14 labels='threads'
+      cmake_args=(-DPYQTWRAPPING_TSAN=ON -DPYQTWRAPPING_BUILD_BENCHMARKS=OFF -DPYQTWRAPPING_BUILD_TOOLS=OFF)
+      test_env=(QT_NO_GLIB=1 "TSAN_OPTIONS=halt_on_error=1:report_thread_leaks=0:suppressions=/work/src/scripts/tsan.supp") ;;
     forky/clang) python=/usr/bin/python3.14 cxx=clang++-22 cmake_args=(-DPYQTWRAPPING_WERROR=ON) ;;
     *) echo "no leg '$2' in suite '$1' (see --list)" >&2; return 1 ;;
   esac

@@ -51,6 +51,8 @@ preset_leg qt6 build-qt6 qt6-base-dev
 
 preset_leg sanitize build-sanitize qtbase5-dev
 preset_leg sanitize-qt6 build-sanitize-qt6 qt6-base-dev
+# The threads harness under ThreadSanitizer.
+preset_leg tsan build-tsan qtbase5-dev
 
 # One minute of fuzzing on the committed seeds, under both sanitizers.
 "$root/scripts/fuzz.sh" 60

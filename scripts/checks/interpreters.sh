@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the library and its unit tests against every CPython from 3.7 up found on this machine, one
-# build folder each under build-python/, runs the unit tests and the installed-package test there
-# (on the debug interpreter the reliability harnesses too) and prints a row of the legs table for
+# build folder each under build-python/, runs the unit tests, the threads harness and the
+# installed-package test there (on the debug interpreter the reliability harnesses too) and prints a row of the legs table for
 # each. Debian's 3.11 and its debug build are required; a failure on any interpreter present fails
 # the run.
 set -uo pipefail
@@ -32,6 +32,7 @@ check() {
   fi
   local version build log targets=(pyqtwrapping_tests pyqtwrap)
   [[ $labels == *reliability* ]] && targets+=(pyqtwrapping_reliability)
+  [[ $labels == *threads* ]] && targets+=(pyqtwrapping_threads)
   version=$("$python" -c 'import platform; print(platform.python_version())')
   build=$root/build-python/$name
   log=$root/build-python/$name.log
@@ -61,9 +62,9 @@ qt_version=$(dpkg-query -W -f='${Version}' qtbase5-dev)
 qt_version=${qt_version%%+*}
 gxx_version=$(g++ -dumpfullversion -dumpversion)
 
-check debian /usr/bin/python3 yes 'unit|package'
-check debian-debug /usr/bin/python3.11-dbg yes 'unit|package|reliability'
+check debian /usr/bin/python3 yes 'unit|package|threads'
+check debian-debug /usr/bin/python3.11-dbg yes 'unit|package|reliability|threads'
 for minor in 3.7 3.8 3.9 3.10 3.11 3.12 3.13; do
-  check "pyenv-$minor" "$(pyenv_python "$minor")" no 'unit|package'
+  check "pyenv-$minor" "$(pyenv_python "$minor")" no 'unit|package|threads'
 done
 exit $status

@@ -54,8 +54,9 @@ leg_config() {
     # The Debian packages of the qt5 and qt6 legs' builds, which it runs after.
     trixie/packages) python=/usr/bin/python3.13 qt=5+6
       check="/work/src/scripts/checks/debian-packages.sh $python /work/build/qt5 /work/build/qt6" ;;
-    # The debug interpreter: unit, package and reliability tests, the total reference count among them.
-    trixie/debug-qt6) python=/usr/bin/python3.13d labels='unit|package|reliability'
+    # The debug interpreter: unit, package, reliability and threads tests, the total reference count
+    # among them.
+    trixie/debug-qt6) python=/usr/bin/python3.13d labels='unit|package|reliability|threads'
       cmake_args=(-DPYQTWRAPPING_BUILD_BENCHMARKS=OFF) ;;
     forky/py3.14) python=/usr/bin/python3.14 ;;
     forky/py3.15) python=/usr/bin/python3.15 ;;

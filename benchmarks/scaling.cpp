@@ -1,0 +1,169 @@
+// Sub-interpreters with a lock each, against one: how the throughput of two conversions grows when
+// N interpreters (N = the core count) convert at once on N threads. Needs CPython 3.12 or later.
+//
+// Each thread makes its own interpreter and its own inputs, then converts for a fixed time after
+// all threads are ready. The ratio of the N threads' summed throughput to one thread's alone is
+// printed beside the goal of 0.9 x N, with the machine's load and steal.
+#include "tpyqtwrapping.h"
+
+#include <QVariant>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr double Seconds = 1.0;
+
+struct Conversion
+{
+    const char *name;
+    const char *input; // a Python expression
+    double items; // items converted per call
+    void (*convert)(PyObject *);
+};
+
+void dictToVariant(PyObject *dict) { TPyQtWrapping::PyObject2QVariant(dict, -1); }
+
+void floatsToTable(PyObject *list)
+{
+    unsigned long long count = 0;
+    delete[] TPyQtWrapping::PyObject2DoubleTable(list, count);
+}
+
+const Conversion Conversions[] = {
+    {"dict {str: [float, float, str]} -> PyObject2QVariant",
+     "{'key%d' % i: [i * 0.5, i * 0.25, 'v%d' % i] for i in range(10000)}", 10000, dictToVariant},
+    {"float list -> PyObject2DoubleTable", "[i * 0.25 for i in range(1000000)]", 1000000, floatsToTable},
+};
+
+// All threads start converting together, once every interpreter and input is made.
+class StartLine
+{
+public:
+    explicit StartLine(int threads) : m_waiting(threads) {}
+    void arriveAndWait()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (--m_waiting == 0)
+            m_ready.notify_all();
+        m_ready.wait(lock, [this] { return m_waiting == 0; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_ready;
+    int m_waiting;
+};
+
+// Items per second of one conversion in a new interpreter with a lock of its own on this thread.
+double throughputInOwnInterpreter(const Conversion &conversion, StartLine &start)
+{
+    PyGILState_STATE gil = PyGILState_Ensure();
+    PyThreadState *mainState = PyThreadState_Get();
+    PyInterpreterConfig config = {};
+    config.check_multi_interp_extensions = 1;
+    config.gil = PyInterpreterConfig_OWN_GIL;
+    PyThreadState *own = nullptr;
+    if (PyStatus_Exception(Py_NewInterpreterFromConfig(&own, &config))) {
+        PyGILState_Release(gil);
+        start.arriveAndWait();
+        return 0;
+    }
+    PyObject *globals = PyDict_New();
+    PyDict_SetItemString(globals, "__builtins__", PyEval_GetBuiltins());
+    PyObject *input = PyRun_String(conversion.input, Py_eval_input, globals, globals);
+    conversion.convert(input); // warm up
+    start.arriveAndWait();
+    long calls = 0;
+    const Clock::time_point begin = Clock::now();
+    Clock::duration elapsed;
+    do {
+        conversion.convert(input);
+        ++calls;
+        elapsed = Clock::now() - begin;
+    } while (elapsed < std::chrono::duration<double>(Seconds));
+    Py_XDECREF(input);
+    Py_DECREF(globals);
+    Py_EndInterpreter(own);
+    PyEval_RestoreThread(mainState);
+    PyGILState_Release(gil);
+    return double(calls) * conversion.items / std::chrono::duration<double>(elapsed).count();
+}
+
+// Summed items per second of `threads` interpreters converting at once.
+double throughput(const Conversion &conversion, int threads)
+{
+    StartLine start(threads);
+    std::vector<double> each(size_t(threads), 0.0);
+    std::vector<std::thread> running;
+    PyThreadState *state = PyEval_SaveThread();
+    for (int t = 0; t < threads; ++t)
+        running.emplace_back([&, t] { each[size_t(t)] = throughputInOwnInterpreter(conversion, start); });
+    for (std::thread &thread : running)
+        thread.join();
+    PyEval_RestoreThread(state);
+    double sum = 0;
+    for (double value : each)
+        sum += value;
+    return sum;
+}
+
+// The machine's CPU time so far in clock ticks, all cores: the total and the part stolen by the
+// hypervisor for other guests.
+std::pair<long long, long long> cpuTicks()
+{
+    std::ifstream stat("/proc/stat");
+    std::string label;
+    long long ticks = 0, total = 0, stolen = 0;
+    if (stat >> label && label == "cpu")
+        for (int field = 0; field < 8 && stat >> ticks; ++field) {
+            total += ticks;
+            stolen = field == 7 ? ticks : stolen;
+        }
+    return {total, stolen};
+}
+
+} // namespace
+
+int main()
+{
+    const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+    std::string load = "unknown";
+    std::ifstream loadAverage("/proc/loadavg");
+    std::string one, five, fifteen;
+    if (loadAverage >> one >> five >> fifteen)
+        load = one + " " + five + " " + fifteen;
+    const auto cpuAtStart = cpuTicks();
+    Py_InitializeEx(0);
+    std::printf("%-56s %12s %12s %7s  %s\n", "conversion (items/s)", "1 interp.", "N interp.", "ratio",
+                "goal");
+    int missed = 0;
+    for (const Conversion &conversion : Conversions) {
+        const double alone = throughput(conversion, 1);
+        const double together = throughput(conversion, cores);
+        const double ratio = alone > 0 ? together / alone : 0;
+        const bool met = ratio >= 0.9 * cores;
+        missed += met ? 0 : 1;
+        std::printf("%-56s %12.4g %12.4g %7.2f  >= %.1f (0.9 x %d)  %s\n", conversion.name, alone, together,
+                    ratio, 0.9 * cores, cores, met ? "met" : "MISSED");
+    }
+    const auto cpuNow = cpuTicks();
+    const std::string version = Py_GetVersion();
+    std::printf("\n%d goal%s missed; CPython %s, %d cores, load average at start %s\n", missed,
+                missed == 1 ? "" : "s", version.substr(0, version.find(' ')).c_str(), cores, load.c_str());
+    if (cpuNow.first > cpuAtStart.first)
+        std::printf("during the run: %.1f%% of the machine's CPU time went to other guests (steal)\n",
+                    100.0 * double(cpuNow.second - cpuAtStart.second) /
+                        double(cpuNow.first - cpuAtStart.first));
+    return 0;
+}

@@ -23,11 +23,8 @@ namespace {
 constexpr int Threads = 4;
 constexpr int Rounds = 40;
 
-// The inputs of a round, made in the interpreter that runs it. NumPy cannot be imported into a
-// sub-interpreter that checks its extensions, so `array` is None there.
-const char *const Inputs = "import io, sys, warnings\n"
-                           "warnings.simplefilter('ignore')\n"
-                           "values = {'text': 'h\\xe9llo \\U0001F600', 'floats': [1.5, 2.5, 3.0],\n"
+// The inputs of a round, made in the interpreter that runs it.
+const char *const Inputs = "values = {'text': 'h\\xe9llo \\U0001F600', 'floats': [1.5, 2.5, 3.0],\n"
                            "          'nested': {'k': [None, True, 'x']}}\n"
                            "cyclic = [1]\n"
                            "cyclic.append(cyclic)\n"
@@ -36,33 +33,38 @@ const char *const Inputs = "import io, sys, warnings\n"
                            "matrix = [[1.0, 2.0], [3.0, 4.0]]\n"
                            "strings = ['s%d' % i for i in range(16)]\n"
                            "tables = [['a'], ('b', 'c')]\n"
-                           "try:\n"
-                           "    import numpy\n"
-                           "    array = numpy.arange(64, dtype=numpy.int32)[::-2]\n"
-                           "except Exception:\n"
-                           "    array = None\n";
+                           "array = None\n";
+
+// An array input where NumPy imports. NumPy refuses sub-interpreters that check their extensions,
+// and on Debian 13's debug CPython 3.13 even the refused import corrupts the debug allocator's
+// blocks, so sub-interpreters do not try it.
+const char *const ArrayInput = "try:\n"
+                               "    import numpy\n"
+                               "    array = numpy.arange(64, dtype=numpy.int32)[::-2]\n"
+                               "except ImportError:\n"
+                               "    pass\n";
 
 // What a thread saw go wrong, told to the test's thread once the thread has ended.
 struct Outcome
 {
     std::vector<std::string> failures;
     std::string printed; // a sub-interpreter's own sys.stderr
-    bool hadNumpy = false;
 };
 
 // Rounds of every family in the current interpreter, with its lock held, against inputs of its own.
 class Converter
 {
 public:
-    Converter(int id, Outcome &outcome) : m_id(id), m_outcome(outcome)
+    Converter(int id, Outcome &outcome, bool withArray) : m_id(id), m_outcome(outcome)
     {
         m_globals = PyObjectRef(PyDict_New());
         PyDict_SetItemString(m_globals.get(), "__builtins__", PyEval_GetBuiltins());
         PyObjectRef(PyRun_String(Inputs, Py_file_input, m_globals.get(), m_globals.get()));
+        if (withArray)
+            PyObjectRef(PyRun_String(ArrayInput, Py_file_input, m_globals.get(), m_globals.get()));
         check(!PyErr_Occurred(), "inputs made");
         PyErr_Clear();
         m_child->setObjectName(QStringLiteral("child"));
-        m_outcome.hadNumpy = input("array") != Py_None;
     }
     ~Converter() { PyDict_Clear(m_globals.get()); } // the cycle would outlive the interpreter otherwise
 
@@ -272,7 +274,7 @@ TEST_F(ThreadsTest, QThreadsShareOneInterpreter)
     std::vector<Outcome> outcomes(Threads);
     onThreads(outcomes, [](int id, Outcome &outcome) {
         PyGILState_STATE gil = PyGILState_Ensure();
-        auto converter = std::make_unique<Converter>(id, outcome);
+        auto converter = std::make_unique<Converter>(id, outcome, true);
         PyGILState_Release(gil);
         for (int round = 0; round < Rounds; ++round) {
             gil = PyGILState_Ensure();
@@ -322,7 +324,7 @@ void inOwnInterpreter(int id, Outcome &outcome)
     }
     runCode("import io, sys\nsys.stderr = io.StringIO()\n");
     {
-        Converter converter(id, outcome);
+        Converter converter(id, outcome, false);
         for (int round = 0; round < Rounds; ++round) {
             converter.round();
             PyThreadState *state = PyEval_SaveThread();
@@ -354,7 +356,6 @@ TEST_F(ThreadsTest, SubinterpretersWithTheirOwnLockConvertAtOnce)
                   QString::fromStdString(ownReports)
                       .replace(QStringLiteral("zz0"), QStringLiteral("zz%1").arg(id))
                       .toStdString());
-        EXPECT_FALSE(outcomes[size_t(id)].hadNumpy) << "NumPy imported into a sub-interpreter";
     }
 }
 

@@ -183,7 +183,6 @@ enum class ItemAccess { Protocol, ListStorage };
 // may run Python code that shrinks the list after its length was taken.
 inline PyObject *listItem(PyObject *list, Py_ssize_t i)
 {
-    Q_ASSERT(PyList_Check(list) && i >= 0);
     return i < PyList_GET_SIZE(list) ? PyList_GET_ITEM(list, i) : nullptr;
 }
 
@@ -191,10 +190,8 @@ inline PyObject *listItem(PyObject *list, Py_ssize_t i)
 // lists and tuples are read from their storage; a tuple cannot change.
 inline PyRef sequenceItem(PyObject *sequence, Py_ssize_t i, ItemAccess access = ItemAccess::Protocol)
 {
-    if (PyTuple_CheckExact(sequence)) {
-        Q_ASSERT(i >= 0 && i < PyTuple_GET_SIZE(sequence));
+    if (PyTuple_CheckExact(sequence))
         return PyRef::borrowed(PyTuple_GET_ITEM(sequence, i));
-    }
     if (access == ItemAccess::ListStorage ? PyList_Check(sequence) : PyList_CheckExact(sequence))
         return PyRef::borrowed(listItem(sequence, i));
     PyRef item(PySequence_GetItem(sequence, i));
@@ -210,7 +207,6 @@ template <typename Visit>
 void forEachItem(PyObject *sequence, int n, Visit &&visit)
 {
     if (PyList_CheckExact(sequence) || PyTuple_CheckExact(sequence)) {
-        Q_ASSERT(n <= PySequence_Fast_GET_SIZE(sequence));
         PyObject **items = PySequence_Fast_ITEMS(sequence);
         for (int i = 0; i < n; ++i)
             visit(items[i]);

@@ -9,20 +9,27 @@ void PythonTest::SetUp()
 {
     if (!Py_IsInitialized())
         Py_InitializeEx(0); // for the whole run: finalising would only add noise
-    exec("import io, sys\nsys.stderr = io.StringIO()\n"
-         "def _printed(): text = sys.stderr.getvalue(); sys.stderr.seek(0); sys.stderr.truncate(); return text\n"
-         // Inputs the tests share: subclasses of the built-in types, and hostile objects.
-         "class I(int): pass\nclass F(float): pass\nclass S(str): pass\nclass B(bytes): pass\nclass D(dict): pass\n"
-         "class Floaty: __float__ = lambda s: 4.5\nclass Inty: __index__ = lambda s: 7\n"
-         "class NoLen: __getitem__ = lambda s, i: i\n"
-         "class BadLen: __len__ = lambda s: [][0]; __getitem__ = lambda s, i: 'x'\n"
-         "class BadItems(dict): items = lambda s: [(1,), 5, ('k', 2), ('j',)]\n"
-         "class Raising: __len__ = lambda s: 3; __getitem__ = lambda s, i: ('v0', 0, 2.5)[i] if i != 1 else [][0]\n"
-         "class Shrinker:\n" // cuts the list it is given down to one item when it is converted
-         "    def __init__(s, target): s.target = target\n"
-         "    def __float__(s): del s.target[1:]; return 1.0\n"
-         "    def __index__(s): del s.target[1:]; return 1\n"
-         "def shrinking(*items):\n    items = [None, *items]\n    items[0] = Shrinker(items)\n    return items\n");
+    exec(R"(
+import io, sys
+sys.stderr = io.StringIO()
+def _printed(): text = sys.stderr.getvalue(); sys.stderr.seek(0); sys.stderr.truncate(); return text
+# Inputs the tests share: subclasses of the built-in types, and hostile objects.
+I, F, S, B, D = (type(name, (base,), {}) for name, base in zip('IFSBD', (int, float, str, bytes, dict)))
+class Floaty: __float__ = lambda s: 4.5
+class Inty: __index__ = lambda s: 7
+class NoLen: __getitem__ = lambda s, i: i
+class BadLen: __len__ = lambda s: [][0]; __getitem__ = lambda s, i: 'x'
+class BadItems(dict): items = lambda s: [(1,), 5, ('k', 2), ('j',)]
+class Raising: __len__ = lambda s: 3; __getitem__ = lambda s, i: ('v0', 0, 2.5)[i] if i != 1 else [][0]
+class Shrinker: # cuts the list it is given down to one item when it is converted
+    def __init__(s, target): s.target = target
+    def __float__(s): del s.target[1:]; return 1.0
+    def __index__(s): del s.target[1:]; return 1
+def shrinking(*items):
+    items = [None, *items]
+    items[0] = Shrinker(items)
+    return items
+)");
 }
 
 void PythonTest::TearDown()
@@ -85,4 +92,22 @@ bool PythonTest::numpyAvailable()
 {
     static const bool available = PyRef(PyImport_ImportModule("numpy")) || (PyErr_Clear(), false);
     return available;
+}
+
+std::vector<std::vector<std::string>> PythonTest::tableRows(const std::string &table, const Values &values)
+{
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream lines(table);
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> cells;
+        for (size_t start = line.find_first_not_of(' '), end; start != line.npos;
+             start = line.find_first_not_of(' ', end)) {
+            end = line.find("  ", start);
+            const std::string cell = line.substr(start, end - start);
+            cells.push_back(values.count(cell) ? values.at(cell) : cell);
+        }
+        if (!cells.empty())
+            rows.push_back(cells);
+    }
+    return rows;
 }

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,6 +20,10 @@ inline void PrintTo(const QString &text, std::ostream *out) { *out << text.toStd
 
 class PythonTest : public ::testing::Test
 {
+public:
+    // Each member's result by its name.
+    using Results = std::map<std::string, std::string>;
+
 protected:
     void SetUp() override;
     void TearDown() override;
@@ -56,35 +60,42 @@ protected:
         }
     }
 
-    // A table whose expected texts give each member's result in turn, separated by spaces (a "|"
-    // between groups is only for the reader; the last member takes the rest of the line). convert
-    // gives the members' results in the same order. A failure names the case and the member.
+    // A table of cases, one to a line, in columns two or more spaces apart: a heading row naming the
+    // members, then an input and each member's result. A cell that is a key of values stands for its
+    // text; missing cells are empty. convert gives each member's result by its heading. A failure
+    // names the case and the member.
+    using Values = std::map<std::string, std::string>;
     template <typename Convert>
-    static void expectMembers(const std::vector<std::string> &members, const Cases<> &cases, Convert convert)
+    static void expectTable(Convert convert, const char *table)
     {
-        for (const auto &c : cases) {
-            SCOPED_TRACE(std::string("for ") + c.first);
-            const std::vector<std::string> results = convert(c.first);
-            std::istringstream expected(c.second);
-            for (size_t k = 0; k < members.size(); ++k) {
-                std::string field;
-                while (expected >> field && field == "|") {}
-                if (k + 1 == members.size() && expected)
-                    field += std::string(std::istreambuf_iterator<char>(expected), {});
-                EXPECT_EQ(results.at(k), field) << "from " << members[k];
+        expectTable(convert, {}, table);
+    }
+    template <typename Convert>
+    static void expectTable(Convert convert, const Values &values, const char *table)
+    {
+        const std::vector<std::vector<std::string>> rows = tableRows(table, values);
+        EXPECT_GT(rows.size(), 1u) << "a table without cases";
+        for (size_t r = 1; r < rows.size(); ++r) {
+            SCOPED_TRACE("for " + rows[r][0]);
+            const Results results = convert(rows[r][0].c_str());
+            for (size_t k = 1; k < rows[0].size(); ++k) {
+                const std::string &result = results.at(rows[0][k]),
+                                  expected = k < rows[r].size() ? rows[r][k] : "";
+                EXPECT_EQ(result, expected) << "from " << rows[0][k];
             }
         }
     }
 
 private:
+    static std::vector<std::vector<std::string>> tableRows(const std::string &table, const Values &values);
     // A new reference to the result of running code in __main__; null, the error printed, on failure.
     PyObject *run(const std::string &code, int start);
     std::vector<PyRef> m_held;
     std::vector<PyRef> m_watched;
 };
 
-#define REQUIRE_NUMPY()                                                                  \
-    if (!numpyAvailable())                                                               \
+#define REQUIRE_NUMPY() \
+    if (!numpyAvailable()) \
     GTEST_SKIP() << "NumPy cannot be imported by this interpreter"
 
 #endif // PYTHONTEST_H

@@ -3,30 +3,67 @@
 
 #include <QTimer>
 
-using ObjectReferencesTest = PythonTest;
-
-TEST(ObjectPaths, PathsResolveByNameOrByClassAndOccurrence)
+// root: model (QTimer, cache, QTimer, a, a), QTimer, QObject, x.y; unnamed but for those named. Each
+// object carries a label that only the tests read.
+class ObjectReferencesTest : public PythonTest
 {
-    // root: model (QTimer, cache, QTimer, a, a), QTimer, QObject, x.y; unnamed but for those named.
+protected:
+    QObject *add(QObject *object, const char *name, const char *label)
+    {
+        object->setObjectName(QLatin1String(name));
+        object->setProperty("label", QLatin1String(label));
+        return object;
+    }
     QObject root;
-    auto *model = new QObject(&root);
-    QObject *modelTimer1 = new QTimer(model), *cache = new QObject(model), *modelTimer2 = new QTimer(model);
-    auto *a1 = new QObject(model), *a2 = new QObject(model);
-    QObject *rootTimer = new QTimer(&root), *rootObject = new QObject(&root), *dotted = new QObject(&root);
-    for (auto named : {std::make_pair(model, "model"), {cache, "cache"}, {a1, "a"}, {a2, "a"}, {dotted, "x.y"}})
-        named.first->setObjectName(QLatin1String(named.second));
-    using namespace std::string_literals;
-    const std::pair<std::string, const QObject *> cases[] = {
-        {"model", model}, {"model.cache", cache}, {"model.QTimer:2", modelTimer2}, {"model.QTimer:1", modelTimer1},
-        {"model.QTimer", modelTimer1}, {"model.QTimer:3", nullptr}, {"model.QTimer:0", nullptr},
-        {"model.QTimer:x", nullptr}, {"model.QTimer:-1", nullptr}, {"model.QTimer:4294967297", nullptr},
-        {"model.QTimer:2\0"s, nullptr},
-        {"model.QTimer:2:9", modelTimer2}, {"model.a", a2}, {"QTimer:1", rootTimer}, {"QObject:1", rootObject},
-        {"", &root}, {".", &root}, {"...", &root}, {"model..cache", cache}, {".model.cache.", cache},
-        {"Model", nullptr}, {"cache", nullptr}, {"model.cache.x", nullptr}, {"model.model", nullptr}, {"x.y", nullptr},
+    QObject *model = add(new QObject(&root), "model", "model");
+    QObject *modelTimer1 = add(new QTimer(model), "", "model's timer 1");
+    QObject *cache = add(new QObject(model), "cache", "cache");
+    QObject *modelTimer2 = add(new QTimer(model), "", "model's timer 2");
+    QObject *a1 = add(new QObject(model), "a", "a 1"), *a2 = add(new QObject(model), "a", "a 2");
+    QObject *rootTimer = add(new QTimer(&root), "", "root's timer");
+    QObject *rootObject = add(new QObject(&root), "", "root's object");
+    QObject *dotted = add(new QObject(&root), "x.y", "x.y");
+};
+
+TEST_F(ObjectReferencesTest, PathsResolveByNameOrByClassAndOccurrence)
+{
+    root.setProperty("label", QStringLiteral("root"));
+    const auto resolve = [&](const char *path) {
+        const QObject *found = W::QObjectIDQObjectPtr(QLatin1String(path), &root);
+        return Results{{"object", found ? found->property("label").toString().toStdString() : "null"}};
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(W::QObjectIDQObjectPtr(QLatin1String(c.first.data(), int(c.first.size())), &root), c.second) << c.first;
+    expectTable(resolve, R"(
+        input                    object
+        model                    model
+        model.cache              cache
+        model.QTimer:2           model's timer 2
+        model.QTimer:1           model's timer 1
+        model.QTimer             model's timer 1
+        model.QTimer:3           null
+        model.QTimer:0           null
+        model.QTimer:x           null
+        model.QTimer:-1          null
+        model.QTimer:4294967297  null
+        model.QTimer:2:9         model's timer 2
+        model.a                  a 2
+        QTimer:1                 root's timer
+        QObject:1                root's object
+        .                        root
+        ...                      root
+        model..cache             cache
+        .model.cache.            cache
+        Model                    null
+        cache                    null
+        model.cache.x            null
+        model.model              null
+        x.y                      null
+    )");
+    EXPECT_EQ(W::QObjectIDQObjectPtr(QString(), &root), &root);
+    EXPECT_EQ(W::QObjectIDQObjectPtr(QStringLiteral("model.QTimer:2") + QChar(0), &root), nullptr);
+}
+
+TEST_F(ObjectReferencesTest, NoRootLastMatchParentOrderAndNames)
+{
     for (const char *path : {"model", "..", ""}) // no root
         EXPECT_EQ(W::QObjectIDQObjectPtr(QLatin1String(path), nullptr), nullptr) << path;
 
@@ -44,15 +81,34 @@ TEST(ObjectPaths, PathsResolveByNameOrByClassAndOccurrence)
 
 TEST_F(ObjectReferencesTest, HandlesRoundTripEveryPointerValue)
 {
-    expectEach(Cases<quintptr>{{0, "'0'"}, {255, "'ff'"}, {0x80000000u, "'80000000'"}, {4294967296u, "'100000000'"},
-                               {2141640246736u, "'1f2a3b4c5d0'"}, {~quintptr(0), "'ffffffffffffffff'"}},
-               [&](quintptr value) {
-                   PyObject *handle = hold(W::QObject2PyObject(reinterpret_cast<QObject *>(value)));
-                   EXPECT_EQ(W::PyObject2QObject(handle), reinterpret_cast<QObject *>(value));
-                   return ascii(handle);
-               });
-    expectEach(Cases<>{{"b'ff'", "ff"}, {"None", "0"}, {"255", "0"}, {"'zz'", "0"}, {"''", "0"}, {"'1' * 17", "0"},
-                       {"'f' * 17", "0"}, {"['ff']", "0"}},
-               [&](const char *e) { return QString::number(quintptr(W::PyObject2QObject(in(e))), 16).toStdString(); });
+    expectEach(
+        Cases<quintptr>{
+            {0, "'0'"},
+            {255, "'ff'"},
+            {0x80000000u, "'80000000'"},
+            {4294967296u, "'100000000'"},
+            {2141640246736u, "'1f2a3b4c5d0'"},
+            {~quintptr(0), "'ffffffffffffffff'"},
+        },
+        [&](quintptr value) {
+            PyObject *handle = hold(W::QObject2PyObject(reinterpret_cast<QObject *>(value)));
+            EXPECT_EQ(W::PyObject2QObject(handle), reinterpret_cast<QObject *>(value));
+            return ascii(handle);
+        });
+    const auto read = [&](const char *e) {
+        return Results{
+            {"QObject *", QString::number(quintptr(W::PyObject2QObject(in(e))), 16).toStdString()}};
+    };
+    expectTable(read, R"(
+        input     QObject *
+        b'ff'     ff
+        None      0
+        255       0
+        'zz'      0
+        ''        0
+        '1' * 17  0
+        'f' * 17  0
+        ['ff']    0
+    )");
     EXPECT_EQ(W::PyObject2QObject(nullptr), nullptr);
 }

@@ -18,7 +18,8 @@ constexpr std::size_t MaxLength = 200;
 template <typename Unit>
 std::vector<Unit> guardedText(std::size_t n)
 {
-    static const std::uint32_t tricky[] = {0x1, 0x80, 0xFF, 0x100, 0x8000, 0xFFFF, 0x10000, 0x80000000, 0x0101};
+    static const std::uint32_t tricky[] = {0x1,    0x80,    0xFF,       0x100, 0x8000,
+                                           0xFFFF, 0x10000, 0x80000000, 0x0101};
     std::vector<Unit> units;
     for (std::size_t i = 0; units.size() < n + 2; ++i)
         if (const Unit value = Unit(tricky[(i * 5 + i / 9) % 9]))
@@ -35,13 +36,15 @@ void checkLengthAndCopy()
             std::vector<Unit> text = guardedText<Unit>(n);
             if (zeroAt < n)
                 text[1 + zeroAt] = text[1 + std::min(n - 1, zeroAt + 3)] = 0;
-            SCOPED_TRACE(testing::Message() << sizeof(Unit) << "-byte units, length " << n << ", zero at " << zeroAt);
+            SCOPED_TRACE(testing::Message()
+                         << sizeof(Unit) << "-byte units, length " << n << ", zero at " << zeroAt);
             ASSERT_EQ(TextUnits::lengthToZero(text.data() + 1, n), zeroAt);
             if constexpr (std::is_unsigned_v<Unit> && sizeof(Unit) <= 2) {
                 std::vector<char16_t> out = guardedText<char16_t>(n);
                 ASSERT_EQ(TextUnits::copyToUtf16(text.data() + 1, n, out.data() + 1), zeroAt < n);
                 ASSERT_TRUE(std::equal(text.begin() + 1, text.end() - 1, out.begin() + 1));
-                ASSERT_TRUE(out.front() == guardedText<char16_t>(n).front() && out.back() == guardedText<char16_t>(n).back());
+                ASSERT_TRUE(out.front() == guardedText<char16_t>(n).front() &&
+                            out.back() == guardedText<char16_t>(n).back());
             }
         }
     }
@@ -67,12 +70,14 @@ TEST(TextUnitsTest, UnitsOrAndNarrowToLatin1)
             units[i] = char16_t((i * 37 + 1) & 0xFF);
         std::vector<std::uint8_t> out(n + 2, 0xA5);
         TextUnits::narrowToLatin1(units.data(), n, out.data() + 1);
-        ASSERT_TRUE(std::equal(units.begin(), units.end(), out.begin() + 1) && out.front() == 0xA5 && out.back() == 0xA5)
+        ASSERT_TRUE(std::equal(units.begin(), units.end(), out.begin() + 1) && out.front() == 0xA5 &&
+                    out.back() == 0xA5)
             << "length " << n;
         for (std::size_t at = 0; at < n; ++at) {
             std::vector<char16_t> letters(n, u'a');
             letters[at] = char16_t(1u << (at % 16));
-            ASSERT_EQ(TextUnits::unitsOr(letters.data(), n), char16_t((n > 1 ? u'a' : 0) | letters[at])) << n << ", " << at;
+            ASSERT_EQ(TextUnits::unitsOr(letters.data(), n), char16_t((n > 1 ? u'a' : 0) | letters[at]))
+                << n << ", " << at;
         }
     }
     EXPECT_EQ(TextUnits::unitsOr(nullptr, 0), 0);

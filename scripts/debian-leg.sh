@@ -30,7 +30,8 @@ suite_packages() {
     libgtest-dev libbenchmark-dev pybind11-dev python3-pyqt6"
   case $1 in
     trixie) echo "$common python3.13-dev python3.13-dbg qtbase5-dev python3-pyqt5 dpkg-dev lintian" ;;
-    forky) echo "$common python3.14-dev python3.15-dev clang-22 libclang-rt-22-dev" ;;
+    forky) echo "$common python3.14-dev python3.15-dev clang-22 libclang-rt-22-dev nanobind-dev
+      python3-pyside6.qtcore" ;;
     *) return 1 ;;
   esac
 }
@@ -73,6 +74,11 @@ leg_config() {
       cmake_args=(-DPYQTWRAPPING_TSAN=ON -DPYQTWRAPPING_BUILD_BENCHMARKS=OFF -DPYQTWRAPPING_BUILD_TOOLS=OFF)
       test_env=(QT_NO_GLIB=1 "TSAN_OPTIONS=halt_on_error=1:report_thread_leaks=0:suppressions=/work/src/scripts/tsan.supp") ;;
     forky/clang) python=/usr/bin/python3.14 cxx=clang++-22 cmake_args=(-DPYQTWRAPPING_WERROR=ON) ;;
+    # On demand only (scripts/benchmark.sh --suite forky): the benchmark table with the nanobind
+    # and PySide6 columns, then the sub-interpreter scaling; PYQTWRAPPING_BENCHMARK=smoke runs the
+    # table once on small data. Every other leg runs the table on small data among its tests.
+    forky/benchmark) python=/usr/bin/python3.14
+      check="/work/src/scripts/checks/benchmark-leg.sh $python ${PYQTWRAPPING_BENCHMARK:-full}" ;;
     *) echo "no leg '$2' in suite '$1' (see --list)" >&2; return 1 ;;
   esac
 }
@@ -201,6 +207,7 @@ run_leg() {
 case ${1:-} in
   --list)
     for s in trixie forky; do echo "$s: $(suite_legs $s)"; done
+    echo "forky, on demand: benchmark"
     exit 0 ;;
   --remove)
     [ -n "${2:-}" ] || die "--remove needs a suite"
@@ -210,7 +217,7 @@ case ${1:-} in
 esac
 # An interrupt ends the run rather than the leg it falls in.
 trap 'exit 130' INT TERM
-[ "$(id -u)" -eq 0 ] || exec sudo --preserve-env=PYQTWRAPPING_ROOTS,PYQTWRAPPING_LEGS_TABLE "$0" "$@"
+[ "$(id -u)" -eq 0 ] || exec sudo --preserve-env=PYQTWRAPPING_ROOTS,PYQTWRAPPING_LEGS_TABLE,PYQTWRAPPING_BENCHMARK "$0" "$@"
 suite=$1
 shift
 suite_legs "$suite" > /dev/null || die "unknown suite '$suite': trixie or forky"

@@ -45,9 +45,9 @@ suite_legs() {
 }
 
 # Sets python, qt, cxx, cmake_args, labels, ctest_args and test_env for one leg; or check, the
-# command of a leg that builds nothing of its own.
+# command of a leg that builds nothing of its own, and show=1 when its output is the result.
 leg_config() {
-  python=/usr/bin/python3 qt=6 cxx=g++ cmake_args=() labels='' ctest_args=() test_env=() check=''
+  python=/usr/bin/python3 qt=6 cxx=g++ cmake_args=() labels='' ctest_args=() test_env=() check='' show=''
   case $1/$2 in
     # Installed under /usr, as Debian packages are made from them.
     trixie/qt5) python=/usr/bin/python3.13 qt=5 cmake_args=(-DCMAKE_INSTALL_PREFIX=/usr) ;;
@@ -77,7 +77,7 @@ leg_config() {
     # On demand only (scripts/benchmark.sh --suite forky): the benchmark table with the nanobind
     # and PySide6 columns, then the sub-interpreter scaling; PYQTWRAPPING_BENCHMARK=smoke runs the
     # table once on small data. Every other leg runs the table on small data among its tests.
-    forky/benchmark) python=/usr/bin/python3.14
+    forky/benchmark) python=/usr/bin/python3.14 show=1
       check="/work/src/scripts/checks/benchmark-leg.sh $python ${PYQTWRAPPING_BENCHMARK:-full}" ;;
     *) echo "no leg '$2' in suite '$1' (see --list)" >&2; return 1 ;;
   esac
@@ -166,7 +166,7 @@ copy_source() {
 
 run_leg() {
   local suite=$1 leg=$2 root=$roots/$1 build=/work/build/$2
-  local python qt cxx cmake_args labels ctest_args test_env check
+  local python qt cxx cmake_args labels ctest_args test_env check show
   leg_config "$suite" "$leg"
   local version compiler counts log=$roots/$suite-$leg.log
   [ -x "$root$python" ] || die "$python is not installed in $suite"
@@ -182,6 +182,7 @@ run_leg() {
   if [ -n "$check" ]; then
     local passed
     in_root "$root" "$check" > "$log" 2>&1 && counts=passed || { counts=FAILED; tail -30 "$log"; }
+    [ -z "$show" ] || sed -n '/^conversion/,$p' "$log"
     passed=$(grep -c '^ok: ' "$log" || true)
     counts="$counts $passed $([ "$counts" = passed ] && echo 0 || echo 1) 0"
   elif ! in_root "$root" "rm -rf $build && $configure && cmake --build $build -j$jobs" > "$log" 2>&1; then

@@ -524,19 +524,29 @@ PyObject *limitFromVariant(const QVariant &v)
     }
 }
 
-// The limit of a list to a QList: the same loop, appending to a reserved QList.
+// The limit of a list to a QList: the same loop into a QList of the final length, written in place
+// and not cleared first where the Qt has that (6.8 on), appended to after one reserve before.
 template <typename T>
 QList<T> limitListToQList(PyObject *list)
 {
-    QList<T> out;
-    out.reserve(int(PyList_GET_SIZE(list)));
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
-        PyObject *item = PyList_GET_ITEM(list, i);
+    const auto value = [](PyObject *item) {
         if constexpr (std::is_same<T, double>::value)
-            out.append(Py_TYPE(item) == &PyFloat_Type ? PyFloat_AS_DOUBLE(item) : -9999.0);
+            return Py_TYPE(item) == &PyFloat_Type ? PyFloat_AS_DOUBLE(item) : -9999.0;
         else
-            out.append(Py_TYPE(item) == &PyLong_Type ? int(PyLong_AsLong(item)) : -9999);
-    }
+            return Py_TYPE(item) == &PyLong_Type ? int(PyLong_AsLong(item)) : -9999;
+    };
+    const Py_ssize_t n = PyList_GET_SIZE(list);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+    QList<T> out(n, Qt::Uninitialized);
+    T *next = out.data();
+    for (Py_ssize_t i = 0; i < n; ++i)
+        next[i] = value(PyList_GET_ITEM(list, i));
+#else
+    QList<T> out;
+    out.reserve(int(n));
+    for (Py_ssize_t i = 0; i < n; ++i)
+        out.append(value(PyList_GET_ITEM(list, i)));
+#endif
     return out;
 }
 

@@ -65,8 +65,8 @@ CpuTime cpuTime()
     long long ticks = 0;
     if (!(stat >> label) || label != "cpu")
         return time;
-    for (int field = 0; field < 8 && stat >> ticks;
-         ++field) { // user nice system idle iowait irq softirq steal
+    // The fields: user nice system idle iowait irq softirq steal.
+    for (int field = 0; field < 8 && stat >> ticks; ++field) {
         time.total += ticks;
         if (field == 7)
             time.stolen = ticks;
@@ -605,6 +605,13 @@ double *limitArray(PyArrayObject *a)
     return table;
 }
 
+// What a list row is held to: its limit, and the bindings the build has.
+#ifdef PYQTWRAPPING_HAVE_NANOBIND
+const char *const BindingsGoal = "limit<=1.3 pybind11<=1 nanobind<=1";
+#else
+const char *const BindingsGoal = "limit<=1.3 pybind11<=1";
+#endif
+
 // A row; the columns of the bindings (pybind11, nanobind) follow the others.
 Case row(std::string conversion, double elements, std::string goal, std::vector<Column> columns,
          std::vector<Column> bindings = {})
@@ -616,8 +623,7 @@ Case row(std::string conversion, double elements, std::string goal, std::vector<
 // A row of a list or table of N numbers, held to its limit and to the bindings.
 Case listRow(std::string conversion, std::vector<Column> columns, std::vector<Column> bindings)
 {
-    return row(std::move(conversion), double(N), "limit<=1.3 pybind11<=1 nanobind<=1", std::move(columns),
-               std::move(bindings));
+    return row(std::move(conversion), double(N), BindingsGoal, std::move(columns), std::move(bindings));
 }
 
 std::vector<Case> listToTableRows()
@@ -798,7 +804,7 @@ std::vector<Case> longStringRows()
             {{"ours", valueOf([=] { return W::PyObject2QStringList(list); })},
              {"limit", valueOf([=] { return limitReadStrs(list); })}},
             bindingsLoad<std::vector<std::string>>(list)),
-        row("QStringList -> QStringList2PyObject", count, "limit<=1.3 pybind11<=1 nanobind<=1",
+        row("QStringList -> QStringList2PyObject", count, BindingsGoal,
             {{"ours", objectOf([=] { return W::QStringList2PyObject(texts); })},
              {"limit", objectOf([=] {
                   return limitBuildList(texts.size(),

@@ -1,6 +1,8 @@
 // The fixture every test runs on: one interpreter, inputs from expressions, the end-of-test checks.
 #include "pythontest.h"
 
+#include <sstream>
+
 namespace {
 PyObject *mainDict() { return PyModule_GetDict(PyImport_AddModule("__main__")); }
 } // namespace

@@ -14,15 +14,20 @@ protected:
         object->setProperty("label", QLatin1String(label));
         return object;
     }
+    ObjectReferencesTest()
+    {
+        model = add(new QObject(&root), "model", "model");
+        modelTimer1 = add(new QTimer(model), "", "model's timer 1");
+        add(new QObject(model), "cache", "cache");
+        add(new QTimer(model), "", "model's timer 2");
+        add(new QObject(model), "a", "a 1");
+        add(new QObject(model), "a", "a 2");
+        rootTimer = add(new QTimer(&root), "", "root's timer");
+        add(new QObject(&root), "", "root's object");
+        dotted = add(new QObject(&root), "x.y", "x.y");
+    }
     QObject root;
-    QObject *model = add(new QObject(&root), "model", "model");
-    QObject *modelTimer1 = add(new QTimer(model), "", "model's timer 1");
-    QObject *cache = add(new QObject(model), "cache", "cache");
-    QObject *modelTimer2 = add(new QTimer(model), "", "model's timer 2");
-    QObject *a1 = add(new QObject(model), "a", "a 1"), *a2 = add(new QObject(model), "a", "a 2");
-    QObject *rootTimer = add(new QTimer(&root), "", "root's timer");
-    QObject *rootObject = add(new QObject(&root), "", "root's object");
-    QObject *dotted = add(new QObject(&root), "x.y", "x.y");
+    QObject *model, *modelTimer1, *rootTimer, *dotted;
 };
 
 TEST_F(ObjectReferencesTest, PathsResolveByNameOrByClassAndOccurrence)

@@ -72,7 +72,9 @@ Py_ssize_t readDirectRun(PyObject *list, Py_ssize_t i, Py_ssize_t n, T *table)
 }
 
 // The first n items of a list (n taken before the call) as a table, or null as soon as one is
-// refused or gone: converting an element may run Python code that changes the list.
+// refused or gone. Converting an element may run Python code that changes the list: a list whose
+// length is no longer n at the end is refused too, so that a table handed back always has as many
+// elements as its list has when the call returns.
 template <typename T>
 T *listToTable(PyObject *list, Py_ssize_t n)
 {
@@ -86,17 +88,19 @@ T *listToTable(PyObject *list, Py_ssize_t n)
         if (!item || !parseElement(item, table[i]))
             return nullptr;
     }
-    return table.release();
+    return PyList_GET_SIZE(list) == n ? table.release() : nullptr;
 }
 
-// The tables that report no size read the list's length as a 32-bit count.
+// The tables that report no size read the list's length as a 32-bit count; a table that cannot be
+// allocated is null.
 template <typename T>
 T *listToTable(PyObject *object)
 {
     if (!object || !PyList_Check(object))
         return nullptr;
     const int n = count32(PyList_GET_SIZE(object));
-    return n > 0 ? listToTable<T>(object, n) : nullptr;
+    return n > 0 ? orRefusal([&] { return listToTable<T>(object, n); }, []() -> T * { return nullptr; })
+                 : nullptr;
 }
 
 // Whether a list of rows is a matrix: lists, all as long as the first. The width is that length.
@@ -133,6 +137,21 @@ struct MatrixGuard
     }
 };
 
+// The rows of a list that has the shape of a matrix, each as a table of width doubles.
+double **matrixRows(PyObject *list, int rows, Py_ssize_t width)
+{
+    // Converting an element may run Python code that changes the lists. A row that is gone, or
+    // no longer a list of the column count when its turn comes, is a null row, so that every
+    // row handed back holds exactly the column count of doubles.
+    MatrixGuard guard{new double *[size_t(rows)](), rows};
+    for (int i = 0; i < rows; ++i) {
+        const PyRef row = sequenceItem(list, i, ItemAccess::ListStorage);
+        if (row && PyList_Check(row.get()) && PyList_GET_SIZE(row.get()) == width)
+            guard.rows[i] = width > 0 ? listToTable<double>(row.get(), width) : nullptr;
+    }
+    return std::exchange(guard.rows, nullptr);
+}
+
 } // namespace
 
 float *TPyQtWrapping::PyObject2FloatTable(PyObject *pyObject) { return listToTable<float>(pyObject); }
@@ -150,7 +169,13 @@ double *TPyQtWrapping::PyObject2DoubleTable(PyObject *pyObject, unsigned long lo
         return nullptr;
     const Py_ssize_t n = PyList_GET_SIZE(pyObject);
     count = static_cast<unsigned long long>(n);
-    return n > 0 ? listToTable<double>(pyObject, n) : nullptr;
+    if (n < 1)
+        return nullptr;
+    return orRefusal([&] { return listToTable<double>(pyObject, n); },
+                     [&]() -> double * {
+                         count = 0;
+                         return nullptr;
+                     });
 }
 
 double **TPyQtWrapping::PyObject2DoubleMatrix(PyObject *pyObject, int &rows, int &columns)
@@ -162,32 +187,28 @@ double **TPyQtWrapping::PyObject2DoubleMatrix(PyObject *pyObject, int &rows, int
     if (rows < 1 || !isMatrixShape(pyObject, rows, width))
         return nullptr;
     columns = count32(width);
-
-    // Converting an element may run Python code that changes the lists. A row that is gone, or
-    // no longer a list of the column count when its turn comes, is a null row, so that every
-    // row handed back holds exactly the column count of doubles.
-    MatrixGuard guard{new double *[size_t(rows)](), rows};
-    for (int i = 0; i < rows; ++i) {
-        const PyRef row = sequenceItem(pyObject, i, ItemAccess::ListStorage);
-        if (row && PyList_Check(row.get()) && PyList_GET_SIZE(row.get()) == width) {
-            unsigned long long ignored = 0;
-            guard.rows[i] = PyObject2DoubleTable(row.get(), ignored);
-        }
-    }
-    return std::exchange(guard.rows, nullptr);
+    return orRefusal([&] { return matrixRows(pyObject, rows, width); },
+                     []() -> double ** { return nullptr; });
 }
 
 // ---- Python sequences to number lists -----------------------------------------------------------
 
 namespace {
 
-// Every item through convert(item), null for an item that cannot be fetched.
+// Every item through convert(item), null for an item that cannot be fetched. A list that cannot be
+// allocated is the empty list with the ok flag false.
 template <typename T, typename Convert>
 QList<T> sequenceToNumberList(PyObject *sequence, bool *ok, Convert convert)
 {
     const bool accepted = sequence && PySequence_Check(sequence);
     setOk(ok, accepted);
-    return accepted ? convertItems<T>(sequence, convert) : QList<T>();
+    if (!accepted)
+        return QList<T>();
+    return orRefusal([&] { return convertItems<T>(sequence, convert); },
+                     [ok] {
+                         setOk(ok, false);
+                         return QList<T>();
+                     });
 }
 
 } // namespace
@@ -295,6 +316,20 @@ bool TPyQtWrapping::isNumpyArray(PyObject *pyObject)
     return pyObject && std::strcmp(Py_TYPE(pyObject)->tp_name, "numpy.ndarray") == 0;
 }
 
+namespace {
+
+// Whether an object named as an array is laid out as one, so that its fields may be read: NumPy's
+// array type is a static type of C code, at least as large as the array structure. A class made
+// in Python is a heap type, whatever name it takes.
+bool isLaidOutAsArray(PyObject *object)
+{
+    PyTypeObject *type = Py_TYPE(object);
+    return !(PyType_GetFlags(type) & Py_TPFLAGS_HEAPTYPE) &&
+           type->tp_basicsize >= Py_ssize_t(sizeof(PyArrayObject_fields));
+}
+
+} // namespace
+
 PyArrayObject *TPyQtWrapping::PyObject2NumPyArray(PyObject *pyObject)
 {
     return reinterpret_cast<PyArrayObject *>(pyObject);
@@ -350,34 +385,50 @@ using NpyULongElement = std::conditional_t<NPY_SIZEOF_LONG == 8, npy_int64, npy_
 
 } // namespace
 
-double *TPyQtWrapping::numPyArray2DoubleTable(PyArrayObject *array, unsigned long long &count)
-{
-    count = 0;
-    if (!array || PyArray_NDIM(array) != 1)
-        return nullptr;
-    const npy_intp n = PyArray_DIMS(array)[0];
-    count = static_cast<unsigned long long>(n);
-    if (n == 0)
-        return nullptr;
+namespace {
 
-    auto *table = new double[size_t(n)];
+// The n elements of a one-dimensional array into the table; false for an element type that is
+// not converted.
+bool convertArray(double *table, PyArrayObject *array, npy_intp n)
+{
     const PyArray_Descr *descr = PyArray_DESCR(array);
     const auto *data = static_cast<const char *>(PyArray_DATA(array));
     const npy_intp stride = PyArray_STRIDES(array)[0];
     const bool swapped = descr->byteorder == NPY_OPPBYTE;
     switch (descr->type_num) {
-    case NPY_INT: convertElements<npy_int32>(table, data, n, stride, swapped); break;
-    case NPY_UINT: convertElements<npy_uint32>(table, data, n, stride, swapped); break;
-    case NPY_LONG: convertElements<NpyLongElement>(table, data, n, stride, swapped); break;
-    case NPY_ULONG: convertElements<NpyULongElement>(table, data, n, stride, swapped); break;
+    case NPY_INT: convertElements<npy_int32>(table, data, n, stride, swapped); return true;
+    case NPY_UINT: convertElements<npy_uint32>(table, data, n, stride, swapped); return true;
+    case NPY_LONG: convertElements<NpyLongElement>(table, data, n, stride, swapped); return true;
+    case NPY_ULONG: convertElements<NpyULongElement>(table, data, n, stride, swapped); return true;
     case NPY_LONGLONG:
-    case NPY_ULONGLONG: convertElements<npy_int64>(table, data, n, stride, swapped); break;
-    case NPY_FLOAT: convertElements<npy_float32>(table, data, n, stride, swapped); break;
-    case NPY_DOUBLE: convertElements<npy_float64>(table, data, n, stride, swapped); break;
-    default:
+    case NPY_ULONGLONG: convertElements<npy_int64>(table, data, n, stride, swapped); return true;
+    case NPY_FLOAT: convertElements<npy_float32>(table, data, n, stride, swapped); return true;
+    case NPY_DOUBLE: convertElements<npy_float64>(table, data, n, stride, swapped); return true;
+    default: return false;
+    }
+}
+
+} // namespace
+
+double *TPyQtWrapping::numPyArray2DoubleTable(PyArrayObject *array, unsigned long long &count)
+{
+    count = 0;
+    auto *object = reinterpret_cast<PyObject *>(array);
+    if (!isNumpyArray(object) || !isLaidOutAsArray(object) || PyArray_NDIM(array) != 1)
+        return nullptr;
+    // A view can repeat one element any number of times at no cost to NumPy: a table of more
+    // elements than can be addressed or allocated is refused.
+    const npy_intp n = PyArray_DIMS(array)[0];
+    if (n < 1 || static_cast<unsigned long long>(n) > std::numeric_limits<size_t>::max() / sizeof(double))
+        return nullptr;
+    double *table = orRefusal([n] { return new double[size_t(n)]; }, []() -> double * { return nullptr; });
+    if (!table)
+        return nullptr;
+    count = static_cast<unsigned long long>(n);
+    if (!convertArray(table, array, n)) {
         std::fill(table, table + n, 0.0);
-        showErrorMessage(QStringLiteral("Unknown type %1 of NumPy array").arg(descr->type_num));
-        break;
+        const int type = PyArray_DESCR(array)->type_num;
+        reportMade([type] { return QStringLiteral("Unknown type %1 of NumPy array").arg(type); });
     }
     return table;
 }

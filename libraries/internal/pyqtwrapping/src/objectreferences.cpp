@@ -4,6 +4,8 @@
 #include <QObject>
 
 using PyQtWrappingPrivate::numberText;
+using PyQtWrappingPrivate::orRefusal;
+using PyQtWrappingPrivate::Touches;
 
 QString TPyQtWrapping::QObjectPtr2QObjectID(QObject *object)
 {
@@ -41,9 +43,7 @@ const QObject *resolveStep(const QObject *parent, const QString &step)
     return found;
 }
 
-} // namespace
-
-const QObject *TPyQtWrapping::QObjectIDQObjectPtr(const QString &path, const QObject *root)
+const QObject *resolvePath(const QString &path, const QObject *root)
 {
     const QObject *current = root;
     for (const QString &step : path.split(QLatin1Char('.'), Qt::SkipEmptyParts)) {
@@ -56,13 +56,27 @@ const QObject *TPyQtWrapping::QObjectIDQObjectPtr(const QString &path, const QOb
     return current;
 }
 
+} // namespace
+
+// Memory running out while the path is read gives null, as a path that names nothing.
+const QObject *TPyQtWrapping::QObjectIDQObjectPtr(const QString &path, const QObject *root)
+{
+    return orRefusal<Touches::QtOnly>([&] { return resolvePath(path, root); },
+                                      []() -> const QObject * { return nullptr; });
+}
+
 PyObject *TPyQtWrapping::QObject2PyObject(QObject *object)
 {
-    return QString2PyObject(QString::number(static_cast<qulonglong>(reinterpret_cast<quintptr>(object)), 16));
+    return orRefusal(
+        [object] {
+            return QString2PyObject(QString::number(static_cast<qulonglong>(reinterpret_cast<quintptr>(object)), 16));
+        },
+        [] { return PyErr_NoMemory(); });
 }
 
 QObject *TPyQtWrapping::PyObject2QObject(PyObject *pyObject)
 {
-    const qulonglong value = PyObject2QString(pyObject).toULongLong(nullptr, 16);
+    const qulonglong value = orRefusal([pyObject] { return PyObject2QString(pyObject).toULongLong(nullptr, 16); },
+                                       [] { return 0ULL; });
     return reinterpret_cast<QObject *>(static_cast<quintptr>(value));
 }

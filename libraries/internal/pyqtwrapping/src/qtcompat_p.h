@@ -9,9 +9,20 @@
 #include <QString>
 #include <QVariant>
 
+#include <limits>
 #include <utility>
 
 namespace PyQtWrappingPrivate {
+
+// A text's length as QString counts it (int in Qt 5, qsizetype in Qt 6), and the most UTF-16 code
+// units a QString may hold: a longer text is refused, never cut or wrapped. Qt 6 allows a block of
+// up to the largest signed size in bytes, header included.
+using TextSize = decltype(std::declval<QString>().size());
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+constexpr size_t MaxTextUnits = (size_t(std::numeric_limits<qsizetype>::max()) - 64) / sizeof(char16_t);
+#else
+constexpr size_t MaxTextUnits = size_t(std::numeric_limits<int>::max());
+#endif
 
 // A variant of the given type holding a copy of the value at the pointer.
 inline QVariant variantOf(int type, const void *value)

@@ -18,41 +18,39 @@ bool isByteOrderMark(char32_t unit) { return unit == 0xFEFF || unit == 0xFFFE; }
 bool isHighSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool isLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
-// A QString holds at most INT_MAX units under Qt 5: a longer str or bytes, beyond what the library
-// supports, is cut there rather than overrun.
-Py_ssize_t cappedLength(Py_ssize_t n) { return std::min<Py_ssize_t>(n, std::numeric_limits<int>::max()); }
-
 // The length of units 0 to n-1 up to the first zero unit.
 template <typename Unit>
-int lengthToNul(const Unit *units, Py_ssize_t n)
+size_t lengthToNul(const Unit *units, size_t n)
 {
-    return int(TextUnits::lengthToZero(units, size_t(n)));
+    return TextUnits::lengthToZero(units, n);
 }
 
-QString textOf(const Py_UCS1 *chars, int n)
+QString textOf(const Py_UCS1 *chars, size_t n)
 {
-    return QString::fromLatin1(reinterpret_cast<const char *>(chars), n);
+    return QString::fromLatin1(reinterpret_cast<const char *>(chars), TextSize(n));
 }
-QString textOf(const Py_UCS2 *units, int n) { return QString(reinterpret_cast<const QChar *>(units), n); }
+QString textOf(const Py_UCS2 *units, size_t n) { return QString(reinterpret_cast<const QChar *>(units), TextSize(n)); }
 
 // The text of a 1-byte or 2-byte str's storage up to its first zero, for a long one: copied and
 // searched in one pass, since a str seldom holds a zero and searching first reads it twice. Kept
 // out of line, away from the short texts' path.
 template <typename Unit>
-Q_NEVER_INLINE QString longTextUpToNul(const Unit *units, Py_ssize_t n)
+Q_NEVER_INLINE QString longTextUpToNul(const Unit *units, size_t n)
 {
-    QString text(int(n), Qt::Uninitialized);
-    if (TextUnits::copyToUtf16(units, size_t(n), reinterpret_cast<char16_t *>(text.data())))
-        text.truncate(lengthToNul(units, n));
+    if (n > MaxTextUnits && (n = lengthToNul(units, n)) > MaxTextUnits)
+        return QString(); // longer than a QString holds, even up to its first zero
+    QString text(TextSize(n), Qt::Uninitialized);
+    if (TextUnits::copyToUtf16(units, n, reinterpret_cast<char16_t *>(text.data())))
+        text.truncate(TextSize(lengthToNul(units, n)));
     return text;
 }
 
 // The same for any length: a short text is searched first, then copied by Qt, which is quicker at
 // that size.
 template <typename Unit>
-QString textUpToNul(const Unit *units, Py_ssize_t n)
+QString textUpToNul(const Unit *units, size_t n)
 {
-    if (size_t(n) >= TextUnits::UnitsPerLine<Unit>)
+    if (n >= TextUnits::UnitsPerLine<Unit>)
         return longTextUpToNul(units, n);
     return textOf(units, lengthToNul(units, n));
 }
@@ -68,11 +66,14 @@ QString readByteOrderMark(QString text)
     return text;
 }
 
-// Code points of a 4-byte str, with those beyond U+FFFF as surrogate pairs.
-QString fromCodePoints(const Py_UCS4 *points, int n)
+// Code points of a 4-byte str, with those beyond U+FFFF as surrogate pairs; null when that makes
+// more units than a QString holds.
+QString fromCodePoints(const Py_UCS4 *points, size_t n)
 {
-    const auto astral = std::count_if(points, points + n, [](Py_UCS4 c) { return c > 0xFFFF; });
-    QString text(int(n + astral), Qt::Uninitialized);
+    const auto astral = size_t(std::count_if(points, points + n, [](Py_UCS4 c) { return c > 0xFFFF; }));
+    if (n + astral > MaxTextUnits)
+        return QString();
+    QString text(TextSize(n + astral), Qt::Uninitialized);
     auto *out = reinterpret_cast<char16_t *>(text.data());
     for (const Py_UCS4 *p = points; p != points + n; ++p) {
         if (QChar::requiresSurrogates(*p)) {
@@ -91,7 +92,7 @@ QString strToQString(PyObject *str)
     if (!strStorageReady(str))
         return QString(); // the MemoryError stays pending
     const void *data = PyUnicode_DATA(str);
-    const Py_ssize_t n = cappedLength(PyUnicode_GET_LENGTH(str));
+    const auto n = size_t(PyUnicode_GET_LENGTH(str));
     switch (PyUnicode_KIND(str)) {
     case PyUnicode_1BYTE_KIND: return textUpToNul(static_cast<const Py_UCS1 *>(data), n);
     case PyUnicode_2BYTE_KIND: return readByteOrderMark(textUpToNul(static_cast<const Py_UCS2 *>(data), n));
@@ -104,7 +105,7 @@ QString strToQString(PyObject *str)
 
 // Text without surrogates, a code point per unit, into the 1-byte or 2-byte storage that the OR of
 // its units calls for.
-PyObject *strOfNarrowUnits(const char16_t *units, int n, char16_t bits)
+PyObject *strOfNarrowUnits(const char16_t *units, Py_ssize_t n, char16_t bits)
 {
     PyObject *str = PyUnicode_New(n, bits);
     if (!str)
@@ -118,11 +119,11 @@ PyObject *strOfNarrowUnits(const char16_t *units, int n, char16_t bits)
 
 // Text with surrogates: each high-low pair is one code point, lone surrogates stay as they are.
 // The interpreter picks the storage from the widest code point.
-PyObject *strJoiningPairs(const char16_t *units, int n)
+PyObject *strJoiningPairs(const char16_t *units, Py_ssize_t n)
 {
     const std::unique_ptr<Py_UCS4[]> points(new Py_UCS4[size_t(n)]);
     Py_ssize_t count = 0;
-    for (int i = 0; i < n; ++i) {
+    for (Py_ssize_t i = 0; i < n; ++i) {
         if (isHighSurrogate(units[i]) && i + 1 < n && isLowSurrogate(units[i + 1])) {
             points[count++] = QChar::surrogateToUcs4(units[i], units[i + 1]);
             ++i;
@@ -134,7 +135,7 @@ PyObject *strJoiningPairs(const char16_t *units, int n)
 }
 
 // A str of a text's n units, every code unit kept; no units give ''.
-PyObject *strOf(const char16_t *units, int n)
+PyObject *makeStr(const char16_t *units, Py_ssize_t n)
 {
     if (n == 0)
         return Py_BuildValue("s", "");
@@ -142,6 +143,12 @@ PyObject *strOf(const char16_t *units, int n)
     const bool surrogates =
         bits >= 0xD800 && std::any_of(units, units + n, [](char16_t u) { return QChar::isSurrogate(u); });
     return surrogates ? strJoiningPairs(units, n) : strOfNarrowUnits(units, n, bits);
+}
+
+// The same, or null with a MemoryError pending when it cannot be made.
+PyObject *strOf(const char16_t *units, Py_ssize_t n)
+{
+    return orRefusal([&] { return makeStr(units, n); }, [] { return PyErr_NoMemory(); });
 }
 
 const char16_t *unitsOf(const QString &text) { return reinterpret_cast<const char16_t *>(text.constData()); }
@@ -164,7 +171,7 @@ public:
         if (i == 0)
             readNext();
         const char16_t *units = m_units;
-        const int n = m_size;
+        const Py_ssize_t n = m_size;
         if (i + 1 < m_count)
             readNext();
         return strOf(units, n);
@@ -181,8 +188,30 @@ private:
     Texts m_next;
     const Py_ssize_t m_count;
     const char16_t *m_units = nullptr;
-    int m_size = 0;
+    Py_ssize_t m_size = 0;
 };
+
+} // namespace
+
+namespace {
+
+// The UTF-8 of a bytes object up to its first zero byte; null when there are more bytes than a
+// QString holds units (Qt 5 reads no more in one call, and a byte gives at most one unit).
+QString bytesToQString(PyObject *bytes)
+{
+    const char *data = PyBytes_AS_STRING(bytes);
+    const size_t n = lengthToNul(data, size_t(PyBytes_GET_SIZE(bytes)));
+    return n > MaxTextUnits ? QString() : QString::fromUtf8(data, TextSize(n));
+}
+
+QString objectToQString(PyObject *object)
+{
+    if (isExactStr(object))
+        return strToQString(object);
+    if (PyBytes_Check(object))
+        return bytesToQString(object);
+    return QString();
+}
 
 } // namespace
 
@@ -190,13 +219,7 @@ QString TPyQtWrapping::PyObject2QString(PyObject *pyObject)
 {
     if (!pyObject || pyObject == Py_None)
         return QString();
-    if (isExactStr(pyObject))
-        return strToQString(pyObject);
-    if (PyBytes_Check(pyObject)) {
-        const char *bytes = PyBytes_AS_STRING(pyObject);
-        return QString::fromUtf8(bytes, lengthToNul(bytes, cappedLength(PyBytes_GET_SIZE(pyObject))));
-    }
-    return QString();
+    return orRefusal([pyObject] { return objectToQString(pyObject); }, [] { return QString(); });
 }
 
 PyObject *TPyQtWrapping::QString2PyObject(const QString &text) { return strOf(text); }
@@ -208,7 +231,9 @@ PyObject *TPyQtWrapping::QString2PyUnicode(const QString &text)
 
 // ---- Python string literals ---------------------------------------------------------------------
 
-QString TPyQtWrapping::qstringToPythonString(const QString &text)
+namespace {
+
+QString quotedLiteral(const QString &text)
 {
     // Latin-1 text is exactly the text that survives a round trip through Latin-1.
     const ushort *units = text.utf16();
@@ -219,7 +244,7 @@ QString TPyQtWrapping::qstringToPythonString(const QString &text)
     return quoted.replace(QLatin1String("\\"), QLatin1String("\\\\"));
 }
 
-QString TPyQtWrapping::pythonStringToQString(const QString &text)
+QString unescapedLiteral(const QString &text)
 {
     const QLatin1String escape("\\u");
     if (!text.startsWith(escape))
@@ -233,11 +258,26 @@ QString TPyQtWrapping::pythonStringToQString(const QString &text)
         if (parsed) {
             result.append(QChar(ushort(value)));
         } else {
-            showErrorMessage(QStringLiteral("pythonStringToQString: Error with character %1: %2")
-                                 .arg(parts.at(i), QString::number(value)));
+            reportMade([&] {
+                return QStringLiteral("pythonStringToQString: Error with character %1: %2")
+                    .arg(parts.at(i), QString::number(value));
+            });
         }
     }
     return result;
+}
+
+} // namespace
+
+// A text that cannot be made for lack of memory is the null QString.
+QString TPyQtWrapping::qstringToPythonString(const QString &text)
+{
+    return orRefusal<Touches::QtOnly>([&] { return quotedLiteral(text); }, [] { return QString(); });
+}
+
+QString TPyQtWrapping::pythonStringToQString(const QString &text)
+{
+    return orRefusal([&] { return unescapedLiteral(text); }, [] { return QString(); });
 }
 
 // ---- String lists and tables --------------------------------------------------------------------
@@ -276,10 +316,16 @@ QStringList TPyQtWrapping::PyObject2QStringList(PyObject *pyObject, bool strict,
     setOk(ok, accepted);
     if (!accepted)
         return QStringList();
-    return convertItems<QString>(pyObject, [](PyObject *item) { return PyObject2QString(item); });
+    return orRefusal([&] { return convertItems<QString>(pyObject, PyObject2QString); },
+                     [ok] {
+                         setOk(ok, false);
+                         return QStringList();
+                     });
 }
 
-QList<QStringList> TPyQtWrapping::PyObject2QListOfQStringList(PyObject *pyObject, bool strict, bool *ok)
+namespace {
+
+QList<QStringList> stringTable(PyObject *pyObject, bool strict, bool *ok)
 {
     QList<QStringList> result;
     setOk(ok, false);
@@ -288,13 +334,38 @@ QList<QStringList> TPyQtWrapping::PyObject2QListOfQStringList(PyObject *pyObject
     const int n = sequenceCount(pyObject);
     for (int i = 0; i < n; ++i) {
         bool itemOk = false;
-        QStringList inner = PyObject2QStringList(sequenceItem(pyObject, i).get(), true, &itemOk);
+        QStringList inner = TPyQtWrapping::PyObject2QStringList(sequenceItem(pyObject, i).get(), true, &itemOk);
         if (!itemOk)
             return result;
         result.append(std::move(inner));
     }
     setOk(ok, true);
     return result;
+}
+
+// The n items of a list as texts.
+QString *listToTexts(PyObject *list, int n)
+{
+    std::unique_ptr<QString[]> table(new QString[size_t(n)]);
+    for (int i = 0; i < n; ++i) {
+        // An element's __float__ may shrink the list: a gone index gives a null string.
+        const PyRef item = sequenceItem(list, i, ItemAccess::ListStorage);
+        if (item)
+            table[i] = isExactBytes(item.get()) ? TPyQtWrapping::PyObject2QString(item.get()) : floatText(item.get());
+    }
+    return table.release();
+}
+
+} // namespace
+
+// Lists that cannot be allocated: the empty list with the ok flag false.
+QList<QStringList> TPyQtWrapping::PyObject2QListOfQStringList(PyObject *pyObject, bool strict, bool *ok)
+{
+    return orRefusal([&] { return stringTable(pyObject, strict, ok); },
+                     [ok] {
+                         setOk(ok, false);
+                         return QList<QStringList>();
+                     });
 }
 
 QString *TPyQtWrapping::PyObject2QStringTable(PyObject *pyObject)
@@ -304,14 +375,7 @@ QString *TPyQtWrapping::PyObject2QStringTable(PyObject *pyObject)
     const int n = count32(PyList_GET_SIZE(pyObject));
     if (n < 1)
         return nullptr;
-    auto *table = new QString[size_t(n)];
-    for (int i = 0; i < n; ++i) {
-        // An element's __float__ may shrink the list: a gone index gives a null string.
-        const PyRef item = sequenceItem(pyObject, i, ItemAccess::ListStorage);
-        if (item)
-            table[i] = isExactBytes(item.get()) ? PyObject2QString(item.get()) : floatText(item.get());
-    }
-    return table;
+    return orRefusal([&] { return listToTexts(pyObject, n); }, []() -> QString * { return nullptr; });
 }
 
 PyObject *TPyQtWrapping::QStringTable2PyObject(QString *table, unsigned long long count)

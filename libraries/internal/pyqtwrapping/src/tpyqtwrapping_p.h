@@ -8,8 +8,10 @@
 #include "qtcompat_p.h"
 #include "tpyqtwrapping.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <limits>
 #include <type_traits>
 #include <utility>
@@ -25,6 +27,38 @@ inline void setOk(bool *ok, bool value)
 {
     if (ok)
         *ok = value;
+}
+
+// Whether a member touches Python state, and so may clear a Python error on its way out.
+enum class Touches { Python, QtOnly };
+
+// Runs a member's work and never lets an exception out. Memory running out inside it (array new,
+// std::vector, or a Qt container, which throws std::bad_alloc) ends the member with refuse()'s
+// result instead: whatever the work held is released by its owner on the way out, and, for a
+// member that touches Python, a Python error it left pending is cleared before refuse() runs, so
+// that refuse() alone says what stays pending. refuse() must not throw.
+template <Touches touches = Touches::Python, typename Work, typename Refuse>
+auto orRefusal(Work &&work, Refuse &&refuse) noexcept -> decltype(work())
+{
+    try {
+        return work();
+    } catch (const std::exception &) {
+    }
+    if constexpr (touches == Touches::Python)
+        PyErr_Clear();
+    return refuse();
+}
+
+// Reports the message that make() gives; one that cannot be made for lack of memory is reported as
+// a MemoryError, so that reporting never ends a conversion.
+template <typename Make>
+void reportMade(Make &&make) noexcept
+{
+    orRefusal([&] { TPyQtWrapping::showErrorMessage(make()); },
+              [] {
+                  PyErr_NoMemory();
+                  PyErr_Print();
+              });
 }
 
 // ---- References and type tests ----------------------------------------------------------------------
@@ -200,30 +234,38 @@ inline PyRef sequenceItem(PyObject *sequence, Py_ssize_t i, ItemAccess access = 
     return item;
 }
 
-// Calls visit(item) for items 0 to n-1 (n at most the length), with null for an item that cannot
-// be fetched. For conversions that run no Python code per item: exact lists and tuples are read in
-// place.
-template <typename Visit>
-void forEachItem(PyObject *sequence, int n, Visit &&visit)
+inline bool isExactListOrTuple(PyObject *o) { return PyList_CheckExact(o) || PyTuple_CheckExact(o); }
+
+// How many entries to reserve for the n items of a sequence. An exact list's or tuple's length is
+// its storage, so it is trusted; any other sequence's length comes from Python code (__len__) and is
+// only a claim, so at most ClaimedReservation entries are reserved on its word and the result grows
+// with what the items actually deliver.
+constexpr int ClaimedReservation = 4096;
+inline int reservationFor(PyObject *sequence, int n)
 {
-    if (PyList_CheckExact(sequence) || PyTuple_CheckExact(sequence)) {
-        PyObject **items = PySequence_Fast_ITEMS(sequence);
-        for (int i = 0; i < n; ++i)
-            visit(items[i]);
-        return;
-    }
-    for (int i = 0; i < n; ++i)
-        visit(sequenceItem(sequence, i).get());
+    return isExactListOrTuple(sequence) ? n : std::min(n, ClaimedReservation);
 }
 
-// Every item of a sequence (its length taken once) through convert(item) into a QList.
+// Every item of a sequence (its length taken once) through convert(item) into a QList; convert
+// gets null for an item that cannot be fetched. An exact list or tuple is read in place into a list
+// made at its length: convert must run no Python code then. Any other sequence is read through
+// its item access, and its list grows as the items come.
 template <typename T, typename Convert>
 QList<T> convertItems(PyObject *sequence, Convert &&convert)
 {
     const int n = sequenceCount(sequence);
-    ListFiller<T> result(n);
-    forEachItem(sequence, n, [&](PyObject *item) { result.add(convert(item)); });
-    return result.take();
+    if (isExactListOrTuple(sequence)) {
+        ListFiller<T> result(n);
+        PyObject **items = PySequence_Fast_ITEMS(sequence);
+        for (int i = 0; i < n; ++i)
+            result.add(convert(items[i]));
+        return result.take();
+    }
+    QList<T> result;
+    result.reserve(reservationFor(sequence, n));
+    for (int i = 0; i < n; ++i)
+        result.append(convert(sequenceItem(sequence, i).get()));
+    return result;
 }
 
 // ---- Lists out --------------------------------------------------------------------------------------
@@ -244,26 +286,31 @@ public:
     explicit ListReport(const char *source) : m_source(source) {}
     void nullList(unsigned long long size) const
     {
-        report("null list returned for size %1", QString::number(size));
+        report("null list returned for size %1", [size] { return QString::number(size); });
     }
-    // The value is substituted first and the index then, each into the lowest place marker left.
-    void invalidValue(const QString &value, Py_ssize_t index) const
+    // The value, describe()'s text, is substituted first and the index then, each into the lowest
+    // place marker left.
+    template <typename Describe>
+    void invalidValue(Describe &&describe, Py_ssize_t index) const
     {
-        report("invalid value '%1' at index %2", value, QString::number(index));
+        report("invalid value '%1' at index %2", describe, [index] { return QString::number(index); });
     }
     void failures(unsigned count) const
     {
-        report("conversion failed for %1 indices", QString::number(count));
+        report("conversion failed for %1 indices", [count] { return QString::number(count); });
     }
 
 private:
+    // Each argument is a function giving its text, made only when the report is.
     template <typename... Arguments>
-    void report(const char *tail, const Arguments &...arguments) const
+    void report(const char *tail, Arguments &&...arguments) const noexcept
     {
-        QString message = QLatin1String("ERROR: converting ") + QLatin1String(m_source) +
-                          QLatin1String(" to Python list: ") + QLatin1String(tail);
-        ((message = message.arg(arguments)), ...);
-        TPyQtWrapping::showErrorMessage(message);
+        reportMade([&] {
+            QString message = QLatin1String("ERROR: converting ") + QLatin1String(m_source) +
+                              QLatin1String(" to Python list: ") + QLatin1String(tail);
+            ((message = message.arg(arguments())), ...);
+            return message;
+        });
     }
     const char *m_source;
 };
@@ -273,8 +320,9 @@ private:
 template <typename Make, typename FailedSlot>
 PyObject *buildList(unsigned long long count, const ListReport *report, Make &&make, FailedSlot &&failedSlot)
 {
+    const bool representable = count <= static_cast<unsigned long long>(PY_SSIZE_T_MAX);
     const auto n = static_cast<Py_ssize_t>(count);
-    PyRef list(PyList_New(n));
+    PyRef list(representable ? PyList_New(n) : PyErr_NoMemory());
     if (!list) {
         if (report)
             report->nullList(count);
@@ -305,7 +353,7 @@ PyObject *buildReportedList(unsigned long long count, const ListReport &report, 
     unsigned failures = 0;
     PyObject *list = buildList(count, &report, std::forward<Make>(make), [&](Py_ssize_t i) {
         if (failures++ == 0)
-            report.invalidValue(describe(i), i);
+            report.invalidValue([&] { return describe(i); }, i);
         return newNone();
     });
     if (failures >= 2)

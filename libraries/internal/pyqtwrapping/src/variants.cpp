@@ -246,7 +246,7 @@ QVariant VariantConverter::toList(PyObject *o)
     const int n = count32(PySequence_Size(o)); // a failed size query stays pending
     if (n > 0) {
         DeferredError deferred;
-        list.reserve(n);
+        list.reserve(reservationFor(o, n));
         for (int i = 0; i < n; ++i) {
             const PyRef member = sequenceItem(o, i);
             list.append(member ? convert(member.get(), InferType) : QVariant());
@@ -374,9 +374,10 @@ QVariant VariantConverter::convert(PyObject *o, int type)
 
 } // namespace
 
+// A tree that cannot be allocated is the invalid variant, with no Python error pending.
 QVariant TPyQtWrapping::PyObject2QVariant(PyObject *pyObject, int type)
 {
-    return VariantConverter().convert(pyObject, type);
+    return orRefusal([&] { return VariantConverter().convert(pyObject, type); }, [] { return QVariant(); });
 }
 
 // ---- Variant to Python --------------------------------------------------------------------------
@@ -391,20 +392,20 @@ T valueAt(const void *data)
 
 } // namespace
 
-PyObject *TPyQtWrapping::voidType2PyObjectInternal(int type, void *data)
+namespace {
+
+PyObject *valueToPython(int type, void *data)
 {
-    if (!data)
-        Py_RETURN_NONE;
     switch (type) {
-    case QMetaType::Bool: return bool2PyObject(valueAt<unsigned char>(data) != 0);
+    case QMetaType::Bool: return TPyQtWrapping::bool2PyObject(valueAt<unsigned char>(data) != 0);
     case QMetaType::Int:
     case QMetaType::UInt: return PyLong_FromLong(valueAt<int32_t>(data));
     case QMetaType::LongLong: return PyLong_FromLongLong(valueAt<qlonglong>(data));
     case QMetaType::ULongLong: return PyLong_FromUnsignedLongLong(valueAt<qulonglong>(data));
     case QMetaType::Double: return PyFloat_FromDouble(valueAt<double>(data));
     case QMetaType::QChar: return PyLong_FromLong(int16_t(valueAt<QChar>(data).unicode()));
-    case QMetaType::QString: return QString2PyObject(valueAt<QString>(data));
-    case QMetaType::QStringList: return QStringList2PyObject(valueAt<QStringList>(data));
+    case QMetaType::QString: return TPyQtWrapping::QString2PyObject(valueAt<QString>(data));
+    case QMetaType::QStringList: return TPyQtWrapping::QStringList2PyObject(valueAt<QStringList>(data));
     case QMetaType::QByteArray: return PyBytes_FromString(valueAt<QByteArray>(data).constData());
     case QMetaType::Long: return PyLong_FromLong(int32_t(valueAt<long>(data)));
     case QMetaType::Short: return PyLong_FromLong(valueAt<int16_t>(data));
@@ -414,9 +415,19 @@ PyObject *TPyQtWrapping::voidType2PyObjectInternal(int type, void *data)
     case QMetaType::UChar: return PyLong_FromLong(valueAt<unsigned char>(data));
     case QMetaType::Float: return PyFloat_FromDouble(double(valueAt<float>(data)));
     case QMetaType::QKeySequence:
-        return QString2PyObject(valueAt<QKeySequence>(data).toString(QKeySequence::PortableText));
+        return TPyQtWrapping::QString2PyObject(valueAt<QKeySequence>(data).toString(QKeySequence::PortableText));
     default: Py_RETURN_NONE;
     }
+}
+
+} // namespace
+
+// A value whose Python object cannot be made gives null with a MemoryError pending.
+PyObject *TPyQtWrapping::voidType2PyObjectInternal(int type, void *data)
+{
+    if (!data)
+        Py_RETURN_NONE;
+    return orRefusal([&] { return valueToPython(type, data); }, [] { return PyErr_NoMemory(); });
 }
 
 PyObject *TPyQtWrapping::QVariant2PyObject(const QVariant &variant)

@@ -69,14 +69,15 @@ PyObject *TPyQtWrapping::QObject2PyObject(QObject *object)
 {
     return orRefusal(
         [object] {
-            return QString2PyObject(QString::number(static_cast<qulonglong>(reinterpret_cast<quintptr>(object)), 16));
+            return QString2PyObject(
+                QString::number(static_cast<qulonglong>(reinterpret_cast<quintptr>(object)), 16));
         },
         [] { return PyErr_NoMemory(); });
 }
 
 QObject *TPyQtWrapping::PyObject2QObject(PyObject *pyObject)
 {
-    const qulonglong value = orRefusal([pyObject] { return PyObject2QString(pyObject).toULongLong(nullptr, 16); },
-                                       [] { return 0ULL; });
+    const qulonglong value = orRefusal(
+        [pyObject] { return PyObject2QString(pyObject).toULongLong(nullptr, 16); }, [] { return 0ULL; });
     return reinterpret_cast<QObject *>(static_cast<quintptr>(value));
 }

@@ -29,7 +29,10 @@ QString textOf(const Py_UCS1 *chars, size_t n)
 {
     return QString::fromLatin1(reinterpret_cast<const char *>(chars), TextSize(n));
 }
-QString textOf(const Py_UCS2 *units, size_t n) { return QString(reinterpret_cast<const QChar *>(units), TextSize(n)); }
+QString textOf(const Py_UCS2 *units, size_t n)
+{
+    return QString(reinterpret_cast<const QChar *>(units), TextSize(n));
+}
 
 // The text of a 1-byte or 2-byte str's storage up to its first zero, for a long one: copied and
 // searched in one pass, since a str seldom holds a zero and searching first reads it twice. Kept
@@ -204,8 +207,12 @@ QString bytesToQString(PyObject *bytes)
     return n > MaxTextUnits ? QString() : QString::fromUtf8(data, TextSize(n));
 }
 
-QString objectToQString(PyObject *object)
+} // namespace
+
+QString PyQtWrappingPrivate::textOfObject(PyObject *object)
 {
+    if (!object || object == Py_None)
+        return QString();
     if (isExactStr(object))
         return strToQString(object);
     if (PyBytes_Check(object))
@@ -213,13 +220,9 @@ QString objectToQString(PyObject *object)
     return QString();
 }
 
-} // namespace
-
 QString TPyQtWrapping::PyObject2QString(PyObject *pyObject)
 {
-    if (!pyObject || pyObject == Py_None)
-        return QString();
-    return orRefusal([pyObject] { return objectToQString(pyObject); }, [] { return QString(); });
+    return orRefusal([pyObject] { return textOfObject(pyObject); }, [] { return QString(); });
 }
 
 PyObject *TPyQtWrapping::QString2PyObject(const QString &text) { return strOf(text); }
@@ -316,7 +319,7 @@ QStringList TPyQtWrapping::PyObject2QStringList(PyObject *pyObject, bool strict,
     setOk(ok, accepted);
     if (!accepted)
         return QStringList();
-    return orRefusal([&] { return convertItems<QString>(pyObject, PyObject2QString); },
+    return orRefusal([&] { return convertItems<QString>(pyObject, textOfObject); },
                      [ok] {
                          setOk(ok, false);
                          return QStringList();
@@ -334,7 +337,8 @@ QList<QStringList> stringTable(PyObject *pyObject, bool strict, bool *ok)
     const int n = sequenceCount(pyObject);
     for (int i = 0; i < n; ++i) {
         bool itemOk = false;
-        QStringList inner = TPyQtWrapping::PyObject2QStringList(sequenceItem(pyObject, i).get(), true, &itemOk);
+        QStringList inner =
+            TPyQtWrapping::PyObject2QStringList(sequenceItem(pyObject, i).get(), true, &itemOk);
         if (!itemOk)
             return result;
         result.append(std::move(inner));
@@ -351,7 +355,7 @@ QString *listToTexts(PyObject *list, int n)
         // An element's __float__ may shrink the list: a gone index gives a null string.
         const PyRef item = sequenceItem(list, i, ItemAccess::ListStorage);
         if (item)
-            table[i] = isExactBytes(item.get()) ? TPyQtWrapping::PyObject2QString(item.get()) : floatText(item.get());
+            table[i] = isExactBytes(item.get()) ? textOfObject(item.get()) : floatText(item.get());
     }
     return table.release();
 }

@@ -42,8 +42,7 @@ auto orRefusal(Work &&work, Refuse &&refuse) noexcept -> decltype(work())
 {
     try {
         return work();
-    } catch (const std::exception &) {
-    }
+    } catch (const std::exception &) {}
     if constexpr (touches == Touches::Python)
         PyErr_Clear();
     return refuse();
@@ -60,6 +59,13 @@ void reportMade(Make &&make) noexcept
                   PyErr_Print();
               });
 }
+
+// ---- Text ------------------------------------------------------------------------------------------
+
+// PyObject2QString's reading, for conversions that read texts as parts of a larger value: it lets
+// std::bad_alloc out, so that the larger value is refused as a whole rather than holding a null
+// text where memory ran out.
+QString textOfObject(PyObject *object);
 
 // ---- References and type tests ----------------------------------------------------------------------
 

@@ -231,7 +231,7 @@ QVariant VariantConverter::toMap(PyObject *o)
             // The value first, then the key; a later equal key replaces the value.
             QVariant converted = value ? convert(value, InferType) : QVariant();
             deferred.collect();
-            map.insert(TPyQtWrapping::PyObject2QString(key), std::move(converted));
+            map.insert(textOfObject(key), std::move(converted));
         });
     }
     leave();
@@ -328,7 +328,7 @@ QVariant toLong(PyObject *o, int type)
 
 QVariant toText(PyObject *o, int type)
 {
-    const QString text = TPyQtWrapping::PyObject2QString(o);
+    const QString text = textOfObject(o);
     if (type == QMetaType::QKeySequence)
         return QVariant(QKeySequence::fromString(text, QKeySequence::PortableText));
     return QVariant(text);
@@ -415,7 +415,8 @@ PyObject *valueToPython(int type, void *data)
     case QMetaType::UChar: return PyLong_FromLong(valueAt<unsigned char>(data));
     case QMetaType::Float: return PyFloat_FromDouble(double(valueAt<float>(data)));
     case QMetaType::QKeySequence:
-        return TPyQtWrapping::QString2PyObject(valueAt<QKeySequence>(data).toString(QKeySequence::PortableText));
+        return TPyQtWrapping::QString2PyObject(
+            valueAt<QKeySequence>(data).toString(QKeySequence::PortableText));
     default: Py_RETURN_NONE;
     }
 }

@@ -1,0 +1,22 @@
+// The C heap and C++'s operator new, failing on demand: the executable that links this replaces
+// malloc, calloc, realloc and operator new for the whole process, Qt and the interpreter included,
+// and passes every call on to the allocator it replaced. Qt's containers allocate with malloc and
+// realloc and throw std::bad_alloc when those fail; the library allocates its tables with new[].
+#ifndef CPPALLOCATIONS_H
+#define CPPALLOCATIONS_H
+
+#include <cstddef>
+
+namespace CppAllocations {
+
+// Lets k of Qt's and the library's allocations through (the interpreter's are not counted), then
+// fails the next one, or, persistent, every one from then on.
+void arm(long k, bool persistent = false);
+// Disarms; whether an allocation failed since arm().
+bool disarm();
+// The largest size asked for since the last call.
+std::size_t takeLargestRequest();
+
+} // namespace CppAllocations
+
+#endif // CPPALLOCATIONS_H

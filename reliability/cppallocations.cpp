@@ -61,6 +61,7 @@ long countdown = -1;
 bool persistentFailure = false;
 bool failed = false;
 std::size_t largest = 0;
+std::size_t ceiling = 0;
 bool insideNew = false;
 
 // Whether an allocation is Qt's or the library's: made through operator new, or called from Qt's or
@@ -79,6 +80,8 @@ bool shouldFail(std::size_t size, void *caller)
 {
     if (size > largest)
         largest = size;
+    if (ceiling && size > ceiling)
+        return true;
     if (countdown < 0 || !isQtOrLibrary(caller))
         return false;
     if (countdown > 0) {
@@ -105,6 +108,8 @@ bool CppAllocations::disarm()
     countdown = -1;
     return failed;
 }
+
+void CppAllocations::setCeiling(std::size_t size) { ceiling = size; }
 
 std::size_t CppAllocations::takeLargestRequest()
 {

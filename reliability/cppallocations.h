@@ -14,6 +14,8 @@ namespace CppAllocations {
 void arm(long k, bool persistent = false);
 // Disarms; whether an allocation failed since arm().
 bool disarm();
+// Fails every request larger than size bytes (0: none), as a machine that has no more memory does.
+void setCeiling(std::size_t size);
 // The largest size asked for since the last call.
 std::size_t takeLargestRequest();
 

@@ -1,1 +1,204 @@
+// Reliability: a catalogue of hostile Python values, by family, one row per kind of hostility:
+// lengths that lie, fake array types, huge zero-stride views, lists that change while they are read,
+// and texts at the length limits. Each ends in a result or the member's refusal, never a crash.
+#include "cppallocations.h"
 #include "pythontest.h"
+
+#include <fstream>
+
+namespace {
+
+// Makes every later allocation of Qt's or the library's fail: called by a lying sequence once it
+// has delivered some items, so that a conversion which grows with what it is given ends in a
+// refusal for memory at once rather than after 2**31 items.
+PyObject *exhaustHeap(PyObject *, PyObject *)
+{
+    CppAllocations::arm(0, true);
+    Py_RETURN_NONE;
+}
+PyMethodDef exhaustHeapDef{"_exhaust_heap", &exhaustHeap, METH_NOARGS, nullptr};
+
+// Requests above this are refused in every test here, as on a machine without the memory.
+constexpr size_t Ceiling = size_t(1) << 30;
+
+// Available memory in bytes, from /proc/meminfo.
+unsigned long long availableMemory()
+{
+    std::ifstream meminfo("/proc/meminfo");
+    std::string key, unit;
+    unsigned long long kib = 0;
+    while (meminfo >> key >> kib && std::getline(meminfo, unit))
+        if (key == "MemAvailable:")
+            return kib * 1024;
+    return 0;
+}
+
+} // namespace
+
+class HostileInputTest : public PythonTest
+{
+protected:
+    void SetUp() override
+    {
+        PythonTest::SetUp();
+        PyRef function(PyCFunction_New(&exhaustHeapDef, nullptr));
+        PyDict_SetItemString(PyModule_GetDict(PyImport_AddModule("__main__")), "_exhaust_heap",
+                             function.get());
+        exec(R"(
+class Lying:  # claims `claim` items (or raises it), and delivers as many as it is asked for
+    def __init__(s, claim, trip=0, item=('x',)): s.claim, s.trip, s.item, s.fetched = claim, trip, item, 0
+    def __len__(s):
+        if isinstance(s.claim, Exception): raise s.claim
+        return s.claim
+    def __getitem__(s, i):
+        s.fetched += 1
+        if s.fetched == s.trip: _exhaust_heap()
+        return s.item
+class LyingList(Lying, list): pass
+class LyingTuple(Lying, tuple): __new__ = lambda c, *a, **k: tuple.__new__(c, ())
+class Appender:  # appends to the list that holds it when it is read
+    def __init__(s, target): s.target = target
+    def __index__(s): s.target.append(1); return 1
+    __float__ = lambda s: float(s.__index__())
+def growing(*items):
+    items = [*items, None]
+    items[-1] = Appender(items)
+    return items
+)");
+        CppAllocations::setCeiling(Ceiling);
+        CppAllocations::takeLargestRequest();
+    }
+    void TearDown() override
+    {
+        CppAllocations::disarm();
+        CppAllocations::setCeiling(0);
+        PythonTest::TearDown();
+    }
+
+    // A member's outcome, then what went wrong around it: a request over the ceiling, a trip
+    // never reached, a Python error left pending.
+    std::string outcome(const std::string &result, PyObject *input)
+    {
+        CppAllocations::disarm();
+        std::string out = result;
+        if (CppAllocations::takeLargestRequest() > Ceiling)
+            out += " asked beyond the ceiling";
+        if (PyErr_Occurred()) {
+            out += " +error";
+            PyErr_Clear();
+        }
+        PyRef trip(PyObject_GetAttrString(input, "trip")), fetched(PyObject_GetAttrString(input, "fetched"));
+        PyErr_Clear();
+        if (trip && fetched && PyLong_AsLong(fetched.get()) < PyLong_AsLong(trip.get()))
+            out += " before its trip";
+        return out;
+    }
+};
+
+TEST_F(HostileInputTest, LengthsThatLie)
+{
+    auto sized = [](bool ok, int size) { return ok ? std::to_string(size) : std::string("refused"); };
+    expectTable(
+        [&](const char *expression) {
+            Results r;
+            bool ok = false;
+            auto run = [&](const char *member, auto convert) {
+                PyObject *o = in(expression);
+                r[member] = outcome(convert(o), o);
+            };
+            run("QListDouble",
+                [&](PyObject *o) { return sized(ok, W::PyObject2QListDouble(o, &ok).size()); });
+            run("QListInt", [&](PyObject *o) { return sized(ok, W::PyObject2QListInt(o, &ok).size()); });
+            run("QStringList",
+                [&](PyObject *o) { return sized(ok, W::PyObject2QStringList(o, false, &ok).size()); });
+            run("table",
+                [&](PyObject *o) { return sized(ok, W().PyObject2QListOfQStringList(o, true, &ok).size()); });
+            for (const auto &[member, type] :
+                 {std::pair("variant", -1), std::pair("list", int(QMetaType::QVariantList)),
+                  std::pair("strings", int(QMetaType::QStringList))})
+                run(member, [&](PyObject *o) {
+                    const QVariant v = W::PyObject2QVariant(o, type);
+                    return sized(v.isValid(), int(v.toList().size()));
+                });
+            printed(); // the int list reports items it cannot fetch
+            return r;
+        },
+        R"(
+input                          QListDouble  QListInt  QStringList  table    variant   list      strings
+Lying(2**31 - 1, trip=5)       refused      refused   refused      refused  refused   refused   refused
+LyingList(2**31 - 1, trip=5)   refused      refused   refused      refused  refused   refused   refused
+LyingTuple(2**31 - 1, trip=5)  refused      refused   refused      refused  refused   refused   refused
+Lying(2)                       2            2         2            2        2         2         2
+Lying(-1)                      0            0         0            0        0 +error  0 +error  0
+Lying(ValueError())            0            0         0            0        0 +error  0 +error  0
+)");
+}
+
+TEST_F(HostileInputTest, FakeArrayTypes)
+{
+    unsigned long long count = 99;
+    for (const char *fake :
+         {"type('numpy.ndarray', (), {})()", "type('numpy.ndarray', (bytearray,), {})(b'x' * 200)"}) {
+        SCOPED_TRACE(fake);
+        PyObject *o = in(fake);
+        EXPECT_TRUE(W::isNumpyArray(o)); // the name alone makes an array by the documented rule
+        EXPECT_EQ(W::PyObject2DoubleTable(o, count), nullptr);
+        EXPECT_EQ(count, 0u);
+        count = 99;
+        EXPECT_EQ(W::numPyArray2DoubleTable(W::PyObject2NumPyArray(o), count), nullptr);
+        EXPECT_EQ(count, 0u);
+    }
+}
+
+TEST_F(HostileInputTest, HugeZeroStrideViews)
+{
+    REQUIRE_NUMPY();
+    exec("import numpy as np\n");
+    // Tables of 64 GiB, of more than size_t counts, and of an unknown type that would be zero-filled.
+    for (const char *view : {"np.broadcast_to(0.0, 2**33)", "np.broadcast_to(np.int16(1), 2**33)",
+                             "np.lib.stride_tricks.as_strided(np.zeros(1, np.int8), shape=(2**61,), strides=(0,))"}) {
+        SCOPED_TRACE(view);
+        unsigned long long count = 99;
+        EXPECT_EQ(W::PyObject2DoubleTable(in(view), count), nullptr);
+        EXPECT_EQ(count, 0u);
+    }
+    EXPECT_EQ(printed(), "");
+}
+
+TEST_F(HostileInputTest, ListsThatChangeWhileTheyAreRead)
+{
+    unsigned long long count = 0;
+    int rows = 0, columns = 0;
+    EXPECT_EQ(W::PyObject2IntTable(in("growing(1, 2)")), nullptr);
+    EXPECT_EQ(W::PyObject2ShortIntTable(in("growing(1, 2)")), nullptr);
+    EXPECT_EQ(W::PyObject2FloatTable(in("growing(1.5)")), nullptr);
+    EXPECT_EQ(W::PyObject2DoubleTable(in("growing(1.5)"), count), nullptr);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(W::PyObject2IntTable(in("shrinking(1, 2)")), nullptr);
+    double **matrix = W::PyObject2DoubleMatrix(in("[growing(1.5), [2.0, 3.0]]"), rows, columns);
+    ASSERT_NE(matrix, nullptr);
+    EXPECT_EQ(matrix[0], nullptr); // the row grew while it was read
+    EXPECT_EQ(matrix[1][1], 3.0);
+    delete[] matrix[1];
+    delete[] matrix;
+}
+
+// A str of 2**30 + 1 astral characters is 4 GiB, and 2**31 + 2 UTF-16 units: more than a Qt 5
+// QString holds, which is refused, and a text that Qt 6 holds.
+TEST_F(HostileInputTest, TextsAtTheLengthLimits)
+{
+    constexpr unsigned long long Needed = 14ULL << 30;
+    if (sizeof(void *) < 8 || availableMemory() < Needed)
+        GTEST_SKIP() << "needs " << (Needed >> 30) << " GiB of available memory";
+    CppAllocations::setCeiling(0);
+    PyObject *text = in("'\\U0001F600' * (2**30 + 1)");
+    const QString converted = W::PyObject2QString(text);
+    if (PyQtWrappingPrivate::MaxTextUnits < (1ULL << 31) + 2) {
+        EXPECT_TRUE(converted.isNull());
+        EXPECT_TRUE(W::PyObject2QVariant(text).toString().isNull());
+    } else {
+        ASSERT_EQ(static_cast<unsigned long long>(converted.size()), (1ULL << 31) + 2);
+        EXPECT_EQ(converted.at(converted.size() - 1), QChar(0xDE00));
+        EXPECT_EQ(converted.at(0), QChar(0xD83D));
+    }
+}

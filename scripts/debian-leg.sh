@@ -212,6 +212,8 @@ case ${1:-} in
     exit 0 ;;
   --remove)
     [ -n "${2:-}" ] || die "--remove needs a suite"
+    # Only a known suite's name: anything else (a path, say) never reaches rm.
+    suite_legs "$2" > /dev/null || die "unknown suite '$2': trixie or forky"
     remove_root "$2"
     exit 0 ;;
   ''|-*) sed -n '2,4s/^# \{0,1\}//p' "$0"; exit 2 ;;

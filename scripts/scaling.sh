@@ -6,8 +6,12 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 python=${PYTHON:-}
 if [ -z "$python" ]; then
-  for candidate in /usr/bin/python3.1[2-9] $( (pyenv root 2>/dev/null || echo "$HOME/.pyenv") | head -1)/versions/3.1[2-9]*/bin/python3; do
-    [ -x "$candidate" ] && python=$candidate
+  # Debian's newest, else pyenv's newest, by version order.
+  pyenv_root=$( (pyenv root 2>/dev/null || echo "$HOME/.pyenv") | head -1)
+  for candidates in "$(ls -d /usr/bin/python3.1[2-9] 2>/dev/null | sort -V)" \
+                    "$(ls -d "$pyenv_root"/versions/3.1[2-9]*/bin/python3 2>/dev/null | sort -V)"; do
+    for candidate in $candidates; do [ -x "$candidate" ] && python=$candidate; done
+    [ -z "$python" ] || break
   done
 fi
 [ -n "$python" ] || { echo "scaling: no CPython 3.12 or later found; set PYTHON" >&2; exit 1; }

@@ -28,13 +28,16 @@ qt_version() {
 python_version=$(/usr/bin/python3 -c 'import platform; print(platform.python_version())')
 gxx_version=$(g++ -dumpfullversion -dumpversion)
 
-# PRESET BUILD_DIR QT_PACKAGE: builds and tests one preset and adds its row to the legs table.
+# PRESET BUILD_DIR QT_PACKAGE: builds and tests one preset and adds its row to the legs table; a
+# build that fails is a failed row, and the run goes on to the other legs.
 preset_leg() {
   local preset=$1 build=$2 counts
-  cmake --preset "$preset"
-  cmake --build --preset "$preset" -j"$jobs"
-  ctest --preset "$preset" -j"$jobs" 2>&1 | tee "$build/ctest.log" || true
-  counts=$("$root/scripts/checks/ctest-counts.sh" "$build/ctest.log")
+  if cmake --preset "$preset" && cmake --build --preset "$preset" -j"$jobs"; then
+    ctest --preset "$preset" -j"$jobs" 2>&1 | tee "$build/ctest.log" || true
+    counts=$("$root/scripts/checks/ctest-counts.sh" "$build/ctest.log")
+  else
+    counts="FAILED 0 0 0"
+  fi
   # shellcheck disable=SC2086
   "$root/scripts/checks/leg-row.sh" debian-12 "$preset" "python3 $python_version" "Qt $(qt_version "$3")" \
     "g++ $gxx_version" $counts
@@ -44,7 +47,7 @@ preset_leg() {
 preset_leg default build qtbase5-dev
 preset_leg qt6 build-qt6 qt6-base-dev
 # Both builds in one prefix, a consumer of each package built and run.
-"$root/scripts/checks/consumer.sh" /usr/bin/python3 "$root/build" "$root/build-qt6"
+"$root/scripts/checks/consumer.sh" /usr/bin/python3 "$root/build" "$root/build-qt6" || status=1
 
 # The library and its unit tests against every CPython from 3.7 up on this machine.
 "$root/scripts/checks/interpreters.sh" || status=1
@@ -55,7 +58,7 @@ preset_leg sanitize-qt6 build-sanitize-qt6 qt6-base-dev
 preset_leg tsan build-tsan qtbase5-dev
 
 # One minute of fuzzing on the committed seeds, under both sanitizers.
-"$root/scripts/fuzz.sh" 60
+"$root/scripts/fuzz.sh" 60 || status=1
 
 # Debian 13 (Qt 5.15 and 6.8, CPython 3.13 and its debug build) and Debian testing (Qt 6.11,
 # CPython 3.14 and 3.15, the sanitizers, clang).

@@ -42,5 +42,8 @@ echo "ok: the consumer built and ran against the installed packages, through CMa
 remove
 trap - EXIT
 left=$(dpkg-query -W -f='${Package} ${Status}\n' "${names[@]}" 2>/dev/null | grep -c ' installed$' || true)
-[ "$left" = 0 ] && [ ! -e /usr/include/OrnKestraPyqtwrapping ] && [ ! -e /usr/include/OrnKestraPyqtwrappingQt6 ]
+if [ "$left" != 0 ] || [ -e /usr/include/OrnKestraPyqtwrapping ] || [ -e /usr/include/OrnKestraPyqtwrappingQt6 ]; then
+  echo "FAILED: $left of the packages, or their headers, are still installed after their removal" >&2
+  exit 1
+fi
 echo "ok: apt removed them again"

@@ -17,7 +17,18 @@
 //    the ok flag to tell a real -9999 from a refusal.
 //  - Reported failures are raised as a Python TypeError, printed by the interpreter and cleared at
 //    once (see showErrorMessage); many refusals are silent and told only by result and ok flag.
-//  - Nothing throws on bad input; only memory allocation may raise std::bad_alloc.
+//  - No member throws. When memory runs out (an allocation of the library's or of Qt's containers
+//    fails), the member gives its refusal instead: a null table (count 0), an empty list with the
+//    ok flag false, a null QString, the invalid variant, or null with a MemoryError pending for
+//    the members that make a Python str (QString2PyObject, QString2PyUnicode, QStringList2PyObject,
+//    QStringTable2PyObject, QVariant2PyObject, voidType2PyObjectInternal, QObject2PyObject); lists of
+//    numbers and variants keep None in a slot they cannot fill, as their comments say. A report
+//    whose text cannot be made is printed as a MemoryError. bool2PyObject, the scalar readers,
+//    isNumpyArray, PyObject2NumPyArray and QObjectPtr2QObjectID allocate nothing.
+//  - A length that Python code reports (__len__ of anything but an exact list or tuple) is only a
+//    claim: the list made from such a sequence grows with the items it delivers.
+//  - A QString holds at most INT_MAX UTF-16 units under Qt 5 and PTRDIFF_MAX / 2 under Qt 6 (less
+//    what memory allows); a longer str or bytes is refused as a null QString, never cut.
 //  - Every member that touches a Python object or can report must be called with the interpreter
 //    initialised and the interpreter lock held. qstringToPythonString, QObjectPtr2QObjectID and
 //    QObjectIDQObjectPtr touch no Python state.
@@ -142,7 +153,9 @@ public:
     // ---- Numeric arrays -------------------------------------------------------------------------
 
     // A list's items by PyArg_Parse "f", "h", "i" as a new[] table, or null when the object is no
-    // list, the list is empty or any element is refused (silently, no Python error left).
+    // list, the list is empty or any element is refused (silently, no Python error left). A table
+    // has as many elements as its list has when the call returns (PyList_Size): a list whose length
+    // changes while it is converted (an element's __index__ or __float__ can change it) is refused.
     static float *PyObject2FloatTable(PyObject *pyObject);
     static short *PyObject2ShortIntTable(PyObject *pyObject);
     static int *PyObject2IntTable(PyObject *pyObject);
@@ -177,7 +190,10 @@ public:
     static bool isNumpyArray(PyObject *pyObject);
     // The same pointer viewed as an array; borrowed, unchecked.
     static PyArrayObject *PyObject2NumPyArray(PyObject *pyObject);
-    // A one-dimensional numeric array as a new[] table of doubles; null for other shapes.
+    // A one-dimensional numeric array as a new[] table of doubles; null for other shapes. Null, count
+    // 0, for an object that only carries the array type's name (its type is not NumPy's own, laid
+    // out as an array), and for a table that cannot be allocated (a zero-stride view of 2**33
+    // elements costs NumPy nothing and the table 64 GiB).
     static double *numPyArray2DoubleTable(PyArrayObject *array, unsigned long long &count);
 
     // ---- Variants -------------------------------------------------------------------------------

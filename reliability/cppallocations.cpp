@@ -120,14 +120,14 @@ std::size_t CppAllocations::takeLargestRequest()
 
 extern "C" {
 
-void *malloc(std::size_t size)
+void *malloc(std::size_t size) noexcept
 {
     if (!resolved())
         return bootstrapBlock(size);
     return shouldFail(size, __builtin_return_address(0)) ? nullptr : realMalloc(size);
 }
 
-void *calloc(std::size_t n, std::size_t size)
+void *calloc(std::size_t n, std::size_t size) noexcept
 {
     if (!resolved()) {
         void *p = n && size > sizeof bootstrap / n ? nullptr : bootstrapBlock(n * size);
@@ -136,7 +136,7 @@ void *calloc(std::size_t n, std::size_t size)
     return shouldFail(n * size, __builtin_return_address(0)) ? nullptr : realCalloc(n, size);
 }
 
-void *realloc(void *p, std::size_t size)
+void *realloc(void *p, std::size_t size) noexcept
 {
     if (fromBootstrap(p)) { // a bootstrap block is moved to the real heap
         void *moved = malloc(size);
@@ -150,7 +150,7 @@ void *realloc(void *p, std::size_t size)
     return shouldFail(size, __builtin_return_address(0)) ? nullptr : realRealloc(p, size);
 }
 
-void free(void *p)
+void free(void *p) noexcept
 {
     if (p && !fromBootstrap(p) && resolved())
         realFree(p);

@@ -10,6 +10,8 @@
 #include <QVariant>
 
 #include <limits>
+#include <new>
+#include <type_traits>
 #include <utility>
 
 namespace PyQtWrappingPrivate {
@@ -35,8 +37,10 @@ inline QVariant variantOf(int type, const void *value)
 }
 
 // Fills a QList of a known length front to back, as fast as each version allows: Qt 6's QList is
-// an array, sized once and written in place (from Qt 6.8 without clearing it first, which costs a
-// list of numbers a fifth of its time); Qt 5's is reserved once and appended to.
+// an array, sized once and written in place (from Qt 6.8 a list of numbers without clearing it
+// first, which costs it a fifth of its time); Qt 5's is reserved once and appended to. Qt 6 gives a
+// list whose storage could not be allocated no capacity rather than an exception, so that is thrown
+// here, before anything is written.
 template <typename T>
 class ListFiller
 {
@@ -58,11 +62,17 @@ private:
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     static QList<T> sized(int n)
     {
+        QList<T> list;
 #if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
-        return QList<T>(n, Qt::Uninitialized);
-#else
-        return QList<T>(n);
+        if constexpr (std::is_trivial_v<T>)
+            list = QList<T>(n, Qt::Uninitialized);
+        else
 #endif
+            list.reserve(n);
+        if (list.capacity() < n)
+            throw std::bad_alloc();
+        list.resize(n); // within the capacity: nothing more is allocated
+        return list;
     }
 #endif
     QList<T> m_list;

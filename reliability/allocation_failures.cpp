@@ -1,6 +1,7 @@
 // Reliability: every member that makes Python objects, with the interpreter's allocators failing at each
 // allocation in turn: no crash, the documented result and messages, no empty list slot, the
 // promised pending-error state, and nothing kept once the results are released.
+#include "cppallocations.h"
 #include "pythontest.h"
 
 #include <QKeySequence>
@@ -40,9 +41,7 @@ public:
 
 constexpr PyMemAllocatorDomain Domains[3] = {PYMEM_DOMAIN_RAW, PYMEM_DOMAIN_MEM, PYMEM_DOMAIN_OBJ};
 PyMemAllocatorEx originals[3];
-long countdown = -1;
-bool persistentFailure = false;
-bool failed = false;
+FailureCountdown countdown;
 bool armed = false, tracing = false, displaying = false;
 long live = 0, liveDisplay = 0;
 
@@ -87,19 +86,7 @@ void released(void *p)
     noted.erase(was);
 }
 
-bool shouldFail()
-{
-    if (countdown < 0)
-        return false;
-    if (countdown > 0) {
-        --countdown;
-        return false;
-    }
-    failed = true;
-    if (!persistentFailure)
-        countdown = -1;
-    return true;
-}
+bool shouldFail() { return countdown.next(); }
 
 PyMemAllocatorEx *original(void *ctx) { return static_cast<PyMemAllocatorEx *>(ctx); }
 
@@ -147,17 +134,14 @@ void FailingAllocator::uninstall()
 
 void FailingAllocator::arm(long k, bool persistent)
 {
-    countdown = k;
+    countdown.arm(k, persistent);
     armed = true;
-    persistentFailure = persistent;
-    failed = false;
 }
 
 bool FailingAllocator::disarm()
 {
-    countdown = -1;
     armed = false;
-    return failed;
+    return countdown.disarm();
 }
 
 long FailingAllocator::liveBlocks() { return live; }

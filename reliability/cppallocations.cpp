@@ -57,9 +57,7 @@ bool resolved()
     return true;
 }
 
-long countdown = -1;
-bool persistentFailure = false;
-bool failed = false;
+FailureCountdown countdown;
 std::size_t largest = 0;
 std::size_t ceiling = 0;
 bool insideNew = false;
@@ -82,32 +80,14 @@ bool shouldFail(std::size_t size, void *caller)
         largest = size;
     if (ceiling && size > ceiling)
         return true;
-    if (countdown < 0 || !isQtOrLibrary(caller))
-        return false;
-    if (countdown > 0) {
-        --countdown;
-        return false;
-    }
-    failed = true;
-    if (!persistentFailure)
-        countdown = -1;
-    return true;
+    return countdown.armed() && isQtOrLibrary(caller) && countdown.next();
 }
 
 } // namespace
 
-void CppAllocations::arm(long k, bool persistent)
-{
-    failed = false;
-    persistentFailure = persistent;
-    countdown = k;
-}
+void CppAllocations::arm(long k, bool persistent) { countdown.arm(k, persistent); }
 
-bool CppAllocations::disarm()
-{
-    countdown = -1;
-    return failed;
-}
+bool CppAllocations::disarm() { return countdown.disarm(); }
 
 void CppAllocations::setCeiling(std::size_t size) { ceiling = size; }
 

@@ -97,28 +97,34 @@ def growing(*items):
 
 TEST_F(HostileInputTest, LengthsThatLie)
 {
-    auto sized = [](bool ok, int size) { return ok ? std::to_string(size) : std::string("refused"); };
+    // The size of what a member gave, or "refused"; each member is given its own fresh input.
+    auto sized = [](bool ok, qsizetype size) { return ok ? std::to_string(size) : std::string("refused"); };
     expectTable(
         [&](const char *expression) {
             Results r;
-            bool ok = false;
             auto run = [&](const char *member, auto convert) {
                 PyObject *o = in(expression);
                 r[member] = outcome(convert(o), o);
             };
-            run("QListDouble",
-                [&](PyObject *o) { return sized(ok, W::PyObject2QListDouble(o, &ok).size()); });
-            run("QListInt", [&](PyObject *o) { return sized(ok, W::PyObject2QListInt(o, &ok).size()); });
-            run("QStringList",
-                [&](PyObject *o) { return sized(ok, W::PyObject2QStringList(o, false, &ok).size()); });
-            run("table",
-                [&](PyObject *o) { return sized(ok, W().PyObject2QListOfQStringList(o, true, &ok).size()); });
-            for (const auto &[member, type] :
-                 {std::pair("variant", -1), std::pair("list", int(QMetaType::QVariantList)),
-                  std::pair("strings", int(QMetaType::QStringList))})
+            auto okList = [&](const char *member, auto convert) {
                 run(member, [&](PyObject *o) {
-                    const QVariant v = W::PyObject2QVariant(o, type);
-                    return sized(v.isValid(), int(v.toList().size()));
+                    bool ok = false;
+                    const auto size = convert(o, &ok).size();
+                    return sized(ok, size);
+                });
+            };
+            okList("QListDouble", [](PyObject *o, bool *ok) { return W::PyObject2QListDouble(o, ok); });
+            okList("QListInt", [](PyObject *o, bool *ok) { return W::PyObject2QListInt(o, ok); });
+            okList("QStringList",
+                   [](PyObject *o, bool *ok) { return W::PyObject2QStringList(o, false, ok); });
+            okList("table",
+                   [](PyObject *o, bool *ok) { return W().PyObject2QListOfQStringList(o, true, ok); });
+            const std::pair<const char *, int> variants[] = {
+                {"variant", -1}, {"list", QMetaType::QVariantList}, {"strings", QMetaType::QStringList}};
+            for (const auto &variant : variants)
+                run(variant.first, [&](PyObject *o) {
+                    const QVariant v = W::PyObject2QVariant(o, variant.second);
+                    return sized(v.isValid(), v.toList().size());
                 });
             printed(); // the int list reports items it cannot fetch
             return r;

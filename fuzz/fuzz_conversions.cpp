@@ -10,6 +10,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <sanitizer/allocator_interface.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -101,8 +103,32 @@ class Growing:
 class BadItems(dict):
     def items(self): return [(1,), 5, ('k', 2), None]
 
+class Lying:
+    # Claims `claim` items and delivers them; the harness checks that nothing was sized by the
+    # claim before the first item came.
+    def __init__(self, claim, item): self.claim, self.item = claim, item
+    def __len__(self):
+        _heap_mark()
+        if isinstance(self.claim, Exception): raise self.claim
+        return self.claim
+    def __getitem__(self, i):
+        if i == 0: _first_item(self.claim)
+        if not 0 <= i < self.claim: raise IndexError(i)
+        return self.item
+class LyingList(Lying, list): pass
+
+def make_lying(kind, n, inner):
+    # Its items are plain values: a thousand items that are each a long sequence would cost seconds.
+    claim = (1025 + n, 2, -1, ValueError('len'))[kind % 4]
+    item = inner if inner is None or isinstance(inner, (int, float, str, bytes)) else ('x',)
+    return (Lying, LyingList)[(kind // 4) % 2](claim, item)
+
 def make_hostile(kind, n, inner):
-    kind %= 9
+    kind %= 13
+    if kind == 9: return make_lying(n, n, inner)
+    if kind == 10: return type('numpy.ndarray', (), {})()
+    if kind == 11: return type('numpy.ndarray', (bytearray,), {})(b'x' * (n % 200))
+    if kind == 12: return make_view(n)
     if kind == 0: return RaisingItem(n % 8)
     if kind == 1: return RaisingLen()
     if kind == 2: return RaisingNumber()
@@ -119,6 +145,12 @@ def make_hostile(kind, n, inner):
 dtypes = ['bool', 'int8', 'uint8', 'int16', 'uint16', 'int32', 'uint32', 'int64', 'uint64',
           'float16', 'float32', 'float64', 'longdouble', 'complex64', 'complex128', 'object',
           'U3', 'S3', 'long', 'ulong', 'longlong', 'ulonglong', 'intc', 'uintc']
+
+def make_view(n):
+    # A zero-stride view whose table would be 64 GiB or more, or beyond what a size counts.
+    if np is None:
+        return None
+    return np.broadcast_to(np.array(1.5, dtype=('float64', 'int16', 'int8')[n % 3]), (2**33, 2**34, 2**61)[n % 3])
 
 def make_array(selector, count, data):
     if np is None:
@@ -140,6 +172,41 @@ def make_array(selector, count, data):
     elif view == 7 and dt.kind not in 'OUS': a = a[::-3].byteswap().view(dt.newbyteorder())
     return a
 )";
+
+// The largest block allocated since the last mark: a sequence marks it when its length is taken
+// and looks at it when its first item is fetched, so that a list sized by the claimed length, not
+// by the items, is caught even though the claim is small enough to be delivered in full.
+size_t largestSinceMark = 0;
+constexpr size_t LargestBeforeFirstItem = 4096;
+
+void noteAllocation(const volatile void *, size_t size)
+{
+    if (size > largestSinceMark)
+        largestSinceMark = size;
+}
+void noteFree(const volatile void *) {}
+
+PyObject *heapMark(PyObject *, PyObject *)
+{
+    largestSinceMark = 0;
+    Py_RETURN_NONE;
+}
+
+PyObject *firstItem(PyObject *, PyObject *claim)
+{
+    if (largestSinceMark > LargestBeforeFirstItem) {
+        std::fprintf(
+            stderr,
+            "fuzz check failed: %zu bytes allocated before the first item of a sequence claiming %s\n",
+            largestSinceMark, PyUnicode_AsUTF8(PyObject_Repr(claim)));
+        std::abort();
+    }
+    Py_RETURN_NONE;
+}
+
+PyMethodDef HarnessFunctions[] = {{"_heap_mark", &heapMark, METH_NOARGS, nullptr},
+                                  {"_first_item", &firstItem, METH_O, nullptr},
+                                  {nullptr, nullptr, 0, nullptr}};
 
 void fail(const char *what)
 {
@@ -531,6 +598,12 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     setenv("PYTHONMALLOC", "malloc", 1); // every Python allocation is seen by the sanitizer
     Py_InitializeEx(0);
     mainDict = PyModule_GetDict(PyImport_AddModule("__main__"));
+    __sanitizer_install_malloc_and_free_hooks(noteAllocation, noteFree);
+    for (PyMethodDef *def = HarnessFunctions; def->ml_name; ++def) {
+        PyObject *function = PyCFunction_New(def, nullptr);
+        PyDict_SetItemString(mainDict, def->ml_name, function);
+        Py_DECREF(function);
+    }
     PyObject *r = PyRun_String(Helpers, Py_file_input, mainDict, mainDict);
     if (!r) {
         PyErr_Print();

@@ -78,7 +78,7 @@ Py_ssize_t readDirectRun(PyObject *list, Py_ssize_t i, Py_ssize_t n, T *table)
 template <typename T>
 T *listToTable(PyObject *list, Py_ssize_t n)
 {
-    std::unique_ptr<T[]> table(new T[size_t(n)]);
+    std::unique_ptr<T[]> table(newArray<T>(size_t(n)));
     for (Py_ssize_t i = readDirectRun(list, 0, n, table.get()); i < n;
          i = readDirectRun(list, i + 1, n, table.get())) {
         PyObject *item = listItem(list, i);
@@ -143,7 +143,7 @@ double **matrixRows(PyObject *list, int rows, Py_ssize_t width)
     // Converting an element may run Python code that changes the lists. A row that is gone, or
     // no longer a list of the column count when its turn comes, is a null row, so that every
     // row handed back holds exactly the column count of doubles.
-    MatrixGuard guard{new double *[size_t(rows)](), rows};
+    MatrixGuard guard{newArray<double *>(size_t(rows), true), rows};
     for (int i = 0; i < rows; ++i) {
         const PyRef row = sequenceItem(list, i, ItemAccess::ListStorage);
         if (row && PyList_Check(row.get()) && PyList_GET_SIZE(row.get()) == width)
@@ -421,7 +421,8 @@ double *TPyQtWrapping::numPyArray2DoubleTable(PyArrayObject *array, unsigned lon
     const npy_intp n = PyArray_DIMS(array)[0];
     if (n < 1 || static_cast<unsigned long long>(n) > std::numeric_limits<size_t>::max() / sizeof(double))
         return nullptr;
-    double *table = orRefusal([n] { return new double[size_t(n)]; }, []() -> double * { return nullptr; });
+    double *table =
+        orRefusal([n] { return newArray<double>(size_t(n)); }, []() -> double * { return nullptr; });
     if (!table)
         return nullptr;
     count = static_cast<unsigned long long>(n);

@@ -124,7 +124,7 @@ PyObject *strOfNarrowUnits(const char16_t *units, Py_ssize_t n, char16_t bits)
 // The interpreter picks the storage from the widest code point.
 PyObject *strJoiningPairs(const char16_t *units, Py_ssize_t n)
 {
-    const std::unique_ptr<Py_UCS4[]> points(new Py_UCS4[size_t(n)]);
+    const std::unique_ptr<Py_UCS4[]> points(newArray<Py_UCS4>(size_t(n)));
     Py_ssize_t count = 0;
     for (Py_ssize_t i = 0; i < n; ++i) {
         if (isHighSurrogate(units[i]) && i + 1 < n && isLowSurrogate(units[i + 1])) {
@@ -350,7 +350,7 @@ QList<QStringList> stringTable(PyObject *pyObject, bool strict, bool *ok)
 // The n items of a list as texts.
 QString *listToTexts(PyObject *list, int n)
 {
-    std::unique_ptr<QString[]> table(new QString[size_t(n)]);
+    std::unique_ptr<QString[]> table(newArray<QString>(size_t(n)));
     for (int i = 0; i < n; ++i) {
         // An element's __float__ may shrink the list: a gone index gives a null string.
         const PyRef item = sequenceItem(list, i, ItemAccess::ListStorage);

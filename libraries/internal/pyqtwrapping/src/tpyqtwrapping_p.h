@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <exception>
 #include <limits>
+#include <new>
 #include <type_traits>
 #include <utility>
 
@@ -46,6 +47,18 @@ auto orRefusal(Work &&work, Refuse &&refuse) noexcept -> decltype(work())
     if constexpr (touches == Touches::Python)
         PyErr_Clear();
     return refuse();
+}
+
+// A new[] array of n elements (value-initialised when init is set), or std::bad_alloc. It asks
+// with the nothrow form and throws itself, so that a failure is the same exception whichever
+// operator new the process has: a sanitizer's reports running out as a fatal error instead.
+template <typename T>
+T *newArray(size_t n, bool init = false)
+{
+    T *array = init ? new (std::nothrow) T[n]() : new (std::nothrow) T[n];
+    if (!array)
+        throw std::bad_alloc();
+    return array;
 }
 
 // Reports the message that make() gives; one that cannot be made for lack of memory is reported as
@@ -245,8 +258,8 @@ inline bool isExactListOrTuple(PyObject *o) { return PyList_CheckExact(o) || PyT
 // How many entries to reserve for the n items of a sequence. An exact list's or tuple's length is
 // its storage, so it is trusted; any other sequence's length comes from Python code (__len__) and is
 // only a claim, so at most ClaimedReservation entries are reserved on its word and the result grows
-// with what the items actually deliver.
-constexpr int ClaimedReservation = 4096;
+// with what the items actually deliver (a few doublings more for a long honest one).
+constexpr int ClaimedReservation = 64;
 inline int reservationFor(PyObject *sequence, int n)
 {
     return isExactListOrTuple(sequence) ? n : std::min(n, ClaimedReservation);

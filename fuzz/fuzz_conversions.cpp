@@ -175,8 +175,10 @@ def make_array(selector, count, data):
 
 // The largest block allocated since the last mark: a sequence marks it when its length is taken
 // and looks at it when its first item is fetched, so that a list sized by the claimed length, not
-// by the items, is caught even though the claim is small enough to be delivered in full.
+// by the items, is caught even though the claim is small enough to be delivered in full. Only
+// while a member runs: Python's own list() sizes its result by the length, as it may.
 size_t largestSinceMark = 0;
+bool inMember = false;
 constexpr size_t LargestBeforeFirstItem = 4096;
 
 void noteAllocation(const volatile void *, size_t size)
@@ -194,7 +196,7 @@ PyObject *heapMark(PyObject *, PyObject *)
 
 PyObject *firstItem(PyObject *, PyObject *claim)
 {
-    if (largestSinceMark > LargestBeforeFirstItem) {
+    if (inMember && largestSinceMark > LargestBeforeFirstItem) {
         std::fprintf(
             stderr,
             "fuzz check failed: %zu bytes allocated before the first item of a sequence claiming %s\n",
@@ -576,6 +578,7 @@ void feedText(const QString &text)
 
 void feed(PyObject *o)
 {
+    inMember = true;
     const Py_ssize_t refs = Py_REFCNT(o);
     feedScalarsAndStringLists(o);
     checkRefs(o, refs, "scalars and string lists");
@@ -589,6 +592,7 @@ void feed(PyObject *o)
     noErrorPending("PyObject2QObject");
     feedText(text);
     checkRefs(o, refs, "text members");
+    inMember = false;
 }
 
 } // namespace

@@ -109,7 +109,7 @@ class Lying:
     def __init__(self, claim, item): self.claim, self.item = claim, item
     def __len__(self):
         _heap_mark()
-        if isinstance(self.claim, Exception): raise self.claim
+        if self.claim is None: raise ValueError('len')
         return self.claim
     def __getitem__(self, i):
         if i == 0: _first_item(self.claim)
@@ -119,7 +119,7 @@ class LyingList(Lying, list): pass
 
 def make_lying(kind, n, inner):
     # Its items are plain values: a thousand items that are each a long sequence would cost seconds.
-    claim = (1025 + n, 2, -1, ValueError('len'))[kind % 4]
+    claim = (1025 + n, 2, -1, None)[kind % 4]
     item = inner if inner is None or isinstance(inner, (int, float, str, bytes)) else ('x',)
     return (Lying, LyingList)[(kind // 4) % 2](claim, item)
 

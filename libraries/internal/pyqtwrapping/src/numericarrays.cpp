@@ -99,8 +99,7 @@ T *listToTable(PyObject *object)
     if (!object || !PyList_Check(object))
         return nullptr;
     const int n = count32(PyList_GET_SIZE(object));
-    return n > 0 ? orRefusal([&] { return listToTable<T>(object, n); }, []() -> T * { return nullptr; })
-                 : nullptr;
+    return n > 0 ? orRefusal([&] { return listToTable<T>(object, n); }, nothing<T *>) : nullptr;
 }
 
 // Whether a list of rows is a matrix: lists, all as long as the first. The width is that length.
@@ -187,8 +186,7 @@ double **TPyQtWrapping::PyObject2DoubleMatrix(PyObject *pyObject, int &rows, int
     if (rows < 1 || !isMatrixShape(pyObject, rows, width))
         return nullptr;
     columns = count32(width);
-    return orRefusal([&] { return matrixRows(pyObject, rows, width); },
-                     []() -> double ** { return nullptr; });
+    return orRefusal([&] { return matrixRows(pyObject, rows, width); }, nothing<double **>);
 }
 
 // ---- Python sequences to number lists -----------------------------------------------------------
@@ -204,11 +202,7 @@ QList<T> sequenceToNumberList(PyObject *sequence, bool *ok, Convert convert)
     setOk(ok, accepted);
     if (!accepted)
         return QList<T>();
-    return orRefusal([&] { return convertItems<T>(sequence, convert); },
-                     [ok] {
-                         setOk(ok, false);
-                         return QList<T>();
-                     });
+    return orRefusal([&] { return convertItems<T>(sequence, convert); }, emptyAndNotOk<QList<T>>(ok));
 }
 
 } // namespace
@@ -421,8 +415,7 @@ double *TPyQtWrapping::numPyArray2DoubleTable(PyArrayObject *array, unsigned lon
     const npy_intp n = PyArray_DIMS(array)[0];
     if (n < 1 || static_cast<unsigned long long>(n) > std::numeric_limits<size_t>::max() / sizeof(double))
         return nullptr;
-    double *table =
-        orRefusal([n] { return newArray<double>(size_t(n)); }, []() -> double * { return nullptr; });
+    double *table = orRefusal([n] { return newArray<double>(size_t(n)); }, nothing<double *>);
     if (!table)
         return nullptr;
     count = static_cast<unsigned long long>(n);

@@ -3,6 +3,7 @@
 
 #include <QObject>
 
+using PyQtWrappingPrivate::nothing;
 using PyQtWrappingPrivate::numberText;
 using PyQtWrappingPrivate::orRefusal;
 using PyQtWrappingPrivate::Touches;
@@ -61,8 +62,7 @@ const QObject *resolvePath(const QString &path, const QObject *root)
 // Memory running out while the path is read gives null, as a path that names nothing.
 const QObject *TPyQtWrapping::QObjectIDQObjectPtr(const QString &path, const QObject *root)
 {
-    return orRefusal<Touches::QtOnly>([&] { return resolvePath(path, root); },
-                                      []() -> const QObject * { return nullptr; });
+    return orRefusal<Touches::QtOnly>([&] { return resolvePath(path, root); }, nothing<const QObject *>);
 }
 
 PyObject *TPyQtWrapping::QObject2PyObject(QObject *object)
@@ -72,12 +72,12 @@ PyObject *TPyQtWrapping::QObject2PyObject(QObject *object)
             return QString2PyObject(
                 QString::number(static_cast<qulonglong>(reinterpret_cast<quintptr>(object)), 16));
         },
-        [] { return PyErr_NoMemory(); });
+        PyErr_NoMemory);
 }
 
 QObject *TPyQtWrapping::PyObject2QObject(PyObject *pyObject)
 {
     const qulonglong value = orRefusal(
-        [pyObject] { return PyObject2QString(pyObject).toULongLong(nullptr, 16); }, [] { return 0ULL; });
+        [pyObject] { return PyObject2QString(pyObject).toULongLong(nullptr, 16); }, nothing<qulonglong>);
     return reinterpret_cast<QObject *>(static_cast<quintptr>(value));
 }

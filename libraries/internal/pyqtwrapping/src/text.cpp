@@ -151,7 +151,7 @@ PyObject *makeStr(const char16_t *units, Py_ssize_t n)
 // The same, or null with a MemoryError pending when it cannot be made.
 PyObject *strOf(const char16_t *units, Py_ssize_t n)
 {
-    return orRefusal([&] { return makeStr(units, n); }, [] { return PyErr_NoMemory(); });
+    return orRefusal([&] { return makeStr(units, n); }, PyErr_NoMemory);
 }
 
 const char16_t *unitsOf(const QString &text) { return reinterpret_cast<const char16_t *>(text.constData()); }
@@ -222,7 +222,7 @@ QString PyQtWrappingPrivate::textOfObject(PyObject *object)
 
 QString TPyQtWrapping::PyObject2QString(PyObject *pyObject)
 {
-    return orRefusal([pyObject] { return textOfObject(pyObject); }, [] { return QString(); });
+    return orRefusal([pyObject] { return textOfObject(pyObject); }, nothing<QString>);
 }
 
 PyObject *TPyQtWrapping::QString2PyObject(const QString &text) { return strOf(text); }
@@ -275,12 +275,12 @@ QString unescapedLiteral(const QString &text)
 // A text that cannot be made for lack of memory is the null QString.
 QString TPyQtWrapping::qstringToPythonString(const QString &text)
 {
-    return orRefusal<Touches::QtOnly>([&] { return quotedLiteral(text); }, [] { return QString(); });
+    return orRefusal<Touches::QtOnly>([&] { return quotedLiteral(text); }, nothing<QString>);
 }
 
 QString TPyQtWrapping::pythonStringToQString(const QString &text)
 {
-    return orRefusal([&] { return unescapedLiteral(text); }, [] { return QString(); });
+    return orRefusal([&] { return unescapedLiteral(text); }, nothing<QString>);
 }
 
 // ---- String lists and tables --------------------------------------------------------------------
@@ -320,10 +320,7 @@ QStringList TPyQtWrapping::PyObject2QStringList(PyObject *pyObject, bool strict,
     if (!accepted)
         return QStringList();
     return orRefusal([&] { return convertItems<QString>(pyObject, textOfObject); },
-                     [ok] {
-                         setOk(ok, false);
-                         return QStringList();
-                     });
+                     emptyAndNotOk<QStringList>(ok));
 }
 
 namespace {
@@ -366,10 +363,7 @@ QString *listToTexts(PyObject *list, int n)
 QList<QStringList> TPyQtWrapping::PyObject2QListOfQStringList(PyObject *pyObject, bool strict, bool *ok)
 {
     return orRefusal([&] { return stringTable(pyObject, strict, ok); },
-                     [ok] {
-                         setOk(ok, false);
-                         return QList<QStringList>();
-                     });
+                     emptyAndNotOk<QList<QStringList>>(ok));
 }
 
 QString *TPyQtWrapping::PyObject2QStringTable(PyObject *pyObject)
@@ -379,7 +373,7 @@ QString *TPyQtWrapping::PyObject2QStringTable(PyObject *pyObject)
     const int n = count32(PyList_GET_SIZE(pyObject));
     if (n < 1)
         return nullptr;
-    return orRefusal([&] { return listToTexts(pyObject, n); }, []() -> QString * { return nullptr; });
+    return orRefusal([&] { return listToTexts(pyObject, n); }, nothing<QString *>);
 }
 
 PyObject *TPyQtWrapping::QStringTable2PyObject(QString *table, unsigned long long count)

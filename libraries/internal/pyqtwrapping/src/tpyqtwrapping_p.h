@@ -49,6 +49,22 @@ auto orRefusal(Work &&work, Refuse &&refuse) noexcept -> decltype(work())
     return refuse();
 }
 
+// The plainest refusals: a default value (null pointer, null QString, invalid variant), and the
+// empty list with the ok flag false.
+template <typename T>
+T nothing() noexcept
+{
+    return T();
+}
+template <typename List>
+auto emptyAndNotOk(bool *ok) noexcept
+{
+    return [ok] {
+        setOk(ok, false);
+        return List();
+    };
+}
+
 // A new[] array of n elements (value-initialised when init is set), or std::bad_alloc. It asks
 // with the nothrow form and throws itself, so that a failure is the same exception whichever
 // operator new the process has: a sanitizer's reports running out as a fatal error instead.

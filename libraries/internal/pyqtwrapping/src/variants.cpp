@@ -377,7 +377,7 @@ QVariant VariantConverter::convert(PyObject *o, int type)
 // A tree that cannot be allocated is the invalid variant, with no Python error pending.
 QVariant TPyQtWrapping::PyObject2QVariant(PyObject *pyObject, int type)
 {
-    return orRefusal([&] { return VariantConverter().convert(pyObject, type); }, [] { return QVariant(); });
+    return orRefusal([&] { return VariantConverter().convert(pyObject, type); }, nothing<QVariant>);
 }
 
 // ---- Variant to Python --------------------------------------------------------------------------
@@ -428,7 +428,7 @@ PyObject *TPyQtWrapping::voidType2PyObjectInternal(int type, void *data)
 {
     if (!data)
         Py_RETURN_NONE;
-    return orRefusal([&] { return valueToPython(type, data); }, [] { return PyErr_NoMemory(); });
+    return orRefusal([&] { return valueToPython(type, data); }, PyErr_NoMemory);
 }
 
 PyObject *TPyQtWrapping::QVariant2PyObject(const QVariant &variant)

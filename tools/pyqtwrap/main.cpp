@@ -4,6 +4,7 @@
 // thread holds the interpreter lock throughout.
 #include "metatypes.h"
 #include "pyobjectref.h"
+#include "valuetext.h"
 #include "varianttopython.h"
 
 #include <QCommandLineParser>
@@ -12,8 +13,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QKeySequence>
-#include <QLocale>
 
 #include <cmath>
 #include <iostream>
@@ -21,8 +20,7 @@
 #include <memory>
 #include <string>
 
-using HostSupport::metaTypeId;
-using HostSupport::metaTypeName;
+using namespace HostSupport;
 using PyRef = HostSupport::PyObjectRef;
 
 namespace {
@@ -65,56 +63,7 @@ std::string repr(PyObject *object)
     return utf8;
 }
 
-QString number(double value) { return QString::number(value, 'g', QLocale::FloatingPointShortest); }
-
-// Numbers as "[a, b, ...]", or "null" for a null table.
-template <typename Iterator>
-std::string numbers(Iterator begin, Iterator end, bool present = true)
-{
-    if (!present)
-        return "null";
-    std::string out = "[";
-    for (Iterator it = begin; it != end; ++it)
-        out += (it == begin ? "" : ", ") + text(number(double(*it)));
-    return out + "]";
-}
-
-const char *boolText(bool b) { return b ? "true" : "false"; }
-
-QString quoted(const QString &s)
-{
-    return s.isNull() ? QStringLiteral("null") : TPyQtWrapping::qstringToPythonString(s);
-}
-
 // ---- The default conversion: a variant tree --------------------------------------------------------
-
-QString typeName(const QVariant &v)
-{
-    return v.isValid() ? metaTypeName(v.userType()) : QStringLiteral("invalid");
-}
-
-// The value of a leaf variant as one piece of text.
-QString leafText(const QVariant &v)
-{
-    switch (v.userType()) {
-    case QMetaType::UnknownType: return QStringLiteral("(QVariant())");
-    case QMetaType::Bool: return QLatin1String(boolText(v.toBool()));
-    case QMetaType::Double:
-    case QMetaType::Float: return number(v.toDouble());
-    case QMetaType::Char:
-    case QMetaType::UChar: return QString::number(v.toInt());
-    case QMetaType::QString: return quoted(v.toString());
-    case QMetaType::QByteArray: return quoted(QString::fromUtf8(v.toByteArray()));
-    case QMetaType::QStringList: {
-        QStringList items;
-        for (const QString &s : v.toStringList())
-            items << quoted(s);
-        return QLatin1Char('[') + items.join(QStringLiteral(", ")) + QLatin1Char(']');
-    }
-    case QMetaType::QKeySequence: return quoted(v.value<QKeySequence>().toString(QKeySequence::PortableText));
-    default: return v.toString();
-    }
-}
 
 void printTree(const QVariant &v, const QString &label, int depth)
 {
@@ -143,7 +92,7 @@ QJsonValue jsonValue(const QVariant &v)
     case QMetaType::Double:
     case QMetaType::Float: {
         const double d = v.toDouble();
-        return std::isfinite(d) ? QJsonValue(d) : QJsonValue(number(d));
+        return std::isfinite(d) ? QJsonValue(d) : QJsonValue(numberText(d));
     }
     case QMetaType::QString:
         return v.toString().isNull() ? QJsonValue(QJsonValue::Null) : QJsonValue(v.toString());

@@ -3,6 +3,7 @@
 // promised pending-error state, and nothing kept once the results are released.
 #include "cppallocations.h"
 #include "pythontest.h"
+#include "sysmodule.h"
 
 #include <QKeySequence>
 #include <QRegularExpression>

@@ -2,6 +2,7 @@
 // interpreter's allocated block count and the C heap in use must stay flat. Under a debug
 // interpreter, the total reference count must stay flat over a round.
 #include "pythontest.h"
+#include "sysmodule.h"
 
 #include <QKeySequence>
 #include <QObject>

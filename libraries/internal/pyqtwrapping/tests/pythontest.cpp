@@ -1,9 +1,10 @@
 // The fixture every test runs on: one interpreter, inputs from expressions, the end-of-test checks.
 #include "pythontest.h"
 
-#include <sstream>
+#include <algorithm>
 
 namespace {
+const char *const NativeUtf16 = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? "utf-16-le" : "utf-16-be";
 PyObject *mainDict() { return PyModule_GetDict(PyImport_AddModule("__main__")); }
 } // namespace
 
@@ -24,13 +25,16 @@ class BadLen: __len__ = lambda s: [][0]; __getitem__ = lambda s, i: 'x'
 class BadItems(dict): items = lambda s: [(1,), 5, ('k', 2), ('j',)]
 class Raising: __len__ = lambda s: 3; __getitem__ = lambda s, i: ('v0', 0, 2.5)[i] if i != 1 else [][0]
 class Shrinker: # cuts the list it is given down to one item when it is converted
-    def __init__(s, target): s.target = target
-    def __float__(s): del s.target[1:]; return 1.0
-    def __index__(s): del s.target[1:]; return 1
-def shrinking(*items):
-    items = [None, *items]
-    items[0] = Shrinker(items)
-    return items
+    def __init__(s, target): s.cut = lambda: target.__delitem__(slice(1, None))
+    __float__, __index__ = (lambda s: s.cut() or 1.0), (lambda s: s.cut() or 1)
+def shrinking(*items): items = [None, *items]; items[0] = Shrinker(items); return items
+# Containers that hold themselves, one nested 100000 deep, and a dict that a member clears.
+cyclic = []; cyclic += [cyclic, 1]
+selfmap = {}; selfmap['me'] = selfmap
+a = []; a.append([a])
+deep = globals().get('deep') or __import__('functools').reduce(lambda d, _: [d], range(100000), [])
+class Clears(list): __len__ = lambda s: (target.clear(), target.update(z=9), 0)[2]
+def clearing(): global target; target = {'b': 1, 'a': Clears(), 'c': 2}; return target
 )");
 }
 
@@ -41,8 +45,9 @@ void PythonTest::TearDown()
         PyErr_Print();
     }
     EXPECT_EQ(printed(), "") << "output on sys.stderr that the test did not expect";
-    for (const PyRef &watched : m_watched)
-        EXPECT_EQ(Py_REFCNT(watched.get()), 2) << "reference count of " << ascii(watched.get());
+    for (const auto &[watched, others] : m_watched)
+        EXPECT_EQ(Py_REFCNT(watched.get()), others + heldCount(watched.get()))
+            << "reference count of " << ascii(watched.get());
     m_watched.clear();
     m_held.clear();
     exec("sys.stderr = sys.__stderr__\n");
@@ -69,9 +74,16 @@ PyObject *PythonTest::in(const std::string &expression)
     for (Py_ssize_t i = -1; sole && i < (sequence ? PySequence_Fast_GET_SIZE(value) : 0); ++i) {
         PyObject *object = i < 0 ? value : PySequence_Fast_ITEMS(value)[i];
         if (Py_REFCNT(object) == 1)
-            m_watched.push_back(PyRef::borrowed(object));
+            m_watched.emplace_back(PyRef::borrowed(object), 2 - heldCount(object));
     }
     return value;
+}
+
+// The test may hold an object more than once, as when a table names an interned str twice.
+Py_ssize_t PythonTest::heldCount(PyObject *object) const
+{
+    return std::count_if(m_held.begin(), m_held.end(),
+                         [&](const PyRef &held) { return held.get() == object; });
 }
 
 std::string PythonTest::ascii(PyObject *object)
@@ -96,17 +108,54 @@ bool PythonTest::numpyAvailable()
     return available;
 }
 
+QString PythonTest::units(const std::string &expression)
+{
+    PyObject *str = in(expression);
+    PyObject *bytes =
+        str == Py_None ? nullptr : hold(PyUnicode_AsEncodedString(str, NativeUtf16, "surrogatepass"));
+    return bytes ? QString(reinterpret_cast<const QChar *>(PyBytes_AS_STRING(bytes)),
+                           int(PyBytes_GET_SIZE(bytes) / 2))
+                 : QString();
+}
+
+PyObject *PythonTest::decoded(const QString &text)
+{
+    int order = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? -1 : 1; // any byte-order mark is a character
+    return hold(PyUnicode_DecodeUTF16(reinterpret_cast<const char *>(text.utf16()), text.size() * 2,
+                                      "surrogatepass", &order));
+}
+
+std::string PythonTest::show(const QStringList &list)
+{
+    std::string out;
+    for (const QString &s : list)
+        out += (out.empty() ? "" : ",") + show(s);
+    return "[" + out + "]";
+}
+
+std::vector<std::string> PythonTest::split(const std::string &text, const std::string &separator)
+{
+    std::vector<std::string> pieces;
+    for (size_t start = 0, end; start <= text.size(); start = end + separator.size()) {
+        end = std::min(text.find(separator, start), text.size());
+        pieces.push_back(text.substr(start, end - start));
+    }
+    return pieces;
+}
+
+// Cells are split at two or more spaces.
 std::vector<std::vector<std::string>> PythonTest::tableRows(const std::string &table, const Values &values)
 {
     std::vector<std::vector<std::string>> rows;
-    std::istringstream lines(table);
-    for (std::string line; std::getline(lines, line);) {
+    for (const std::string &line : split(table, "\n")) {
         std::vector<std::string> cells;
         for (size_t start = line.find_first_not_of(' '), end; start != line.npos;
              start = line.find_first_not_of(' ', end)) {
             end = line.find("  ", start);
             const std::string cell = line.substr(start, end - start);
-            cells.push_back(values.count(cell) ? values.at(cell) : cell);
+            cells.push_back(values.count(cell) ? values.at(cell)
+                            : cell[0] == '='   ? reprOf(run(cell.substr(1), Py_eval_input))
+                                               : cell);
         }
         if (!cells.empty())
             rows.push_back(cells);

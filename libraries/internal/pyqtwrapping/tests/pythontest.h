@@ -5,6 +5,7 @@
 #define PYTHONTEST_H
 
 #include "tpyqtwrapping_p.h"
+#include "valuetext.h"
 
 #include <gtest/gtest.h>
 
@@ -15,13 +16,12 @@
 using PyQtWrappingPrivate::PyRef;
 using W = TPyQtWrapping;
 
-inline void PrintTo(const QString &text, std::ostream *out) { *out << text.toStdString(); }
-
 class PythonTest : public ::testing::Test
 {
 public:
-    // Each member's result by its name.
+    // Results by column name; texts that table cells name with a leading '$'.
     using Results = std::map<std::string, std::string>;
+    using Values = std::map<std::string, std::string>;
 
 protected:
     void SetUp() override;
@@ -39,58 +39,59 @@ protected:
     std::string printed();
     static std::string typeError(const std::string &message) { return "TypeError: " + message + "\n"; }
     static bool numpyAvailable();
-    // The int result of a function of the sys module, such as gettotalrefcount.
-    static long sysCall(const char *function)
+
+    // The UTF-16 code units of a str expression (lone surrogates included) as a QString; None gives
+    // a null QString. Texts are shown back as the str Python decodes from their units, so a
+    // surrogate pair shows as one character and a lone surrogate as itself; "<null>" for null.
+    QString units(const std::string &expression);
+    PyObject *decoded(const QString &text);
+    std::string show(const QString &text) { return text.isNull() ? "<null>" : ascii(decoded(text)); }
+    std::string show(const QStringList &list);
+
+    // A member called with its ok flag set false, set true and absent: every call must give the
+    // same result, the first two the same flag. The result as print gives it, '?' after it when
+    // the flag is false.
+    template <typename Call, typename Print>
+    static std::string withOk(Call call, Print print)
     {
-        PyRef sys(PyImport_ImportModule("sys"));
-        return PyLong_AsLong(PyRef(PyObject_CallMethod(sys.get(), function, nullptr)).get());
+        bool ok = false, okBefore = true;
+        const auto result = call(&ok), again = call(&okBefore), unflagged = call(nullptr);
+        const bool nan = !(result == result); // NaN is itself only by its bits
+        EXPECT_TRUE(((again == result && unflagged == result) || nan) && ok == okBefore);
+        return print(result) + (ok ? "" : "?");
     }
 
-    // A table of cases: an input and the text its conversion is expected to give.
-    template <typename Input = const char *>
-    using Cases = std::vector<std::pair<Input, std::string>>;
-    template <typename Input, typename Convert>
-    static void expectEach(const Cases<Input> &cases, Convert convert)
-    {
-        for (const auto &c : cases) {
-            // Names the case on every failure, those inside convert included.
-            SCOPED_TRACE("for " + ::testing::PrintToString(c.first));
-            EXPECT_EQ(convert(c.first), c.second);
-        }
-    }
-
-    // A table of cases, one to a line, in columns two or more spaces apart: a heading row naming the
-    // members, then an input and each member's result. A cell that is a key of values stands for its
-    // text; missing cells are empty. convert gives each member's result by its heading. A failure
-    // names the case and the member.
-    using Values = std::map<std::string, std::string>;
+    // A table of cases in columns two or more spaces apart: a heading row naming the results, then
+    // rows of an input and the results expected. Inputs that share every result share a row, as
+    // "a | b". A cell "$name" stands for values' text; a cell "=expression" for the Python ascii()
+    // of the expression; missing cells are empty. convert gives each result by its heading. A
+    // failure names the input and the column.
     template <typename Convert>
-    static void expectTable(Convert convert, const char *table)
-    {
-        expectTable(convert, {}, table);
-    }
-    template <typename Convert>
-    static void expectTable(Convert convert, const Values &values, const char *table)
+    void expectTable(Convert convert, const char *table, const Values &values = {})
     {
         const std::vector<std::vector<std::string>> rows = tableRows(table, values);
         EXPECT_GT(rows.size(), 1u) << "a table without cases";
         for (size_t r = 1; r < rows.size(); ++r) {
-            SCOPED_TRACE("for " + rows[r][0]);
-            const Results results = convert(rows[r][0].c_str());
-            for (size_t k = 1; k < rows[0].size(); ++k) {
-                const std::string &result = results.at(rows[0][k]),
-                                  expected = k < rows[r].size() ? rows[r][k] : "";
-                EXPECT_EQ(result, expected) << "from " << rows[0][k];
+            for (const std::string &input : split(rows[r][0], " | ")) {
+                SCOPED_TRACE("for " + input);
+                const Results results = convert(input.c_str());
+                for (size_t k = 1; k < rows[0].size(); ++k)
+                    EXPECT_EQ(results.at(rows[0][k]), k < rows[r].size() ? rows[r][k] : "")
+                        << "from " << rows[0][k];
             }
         }
     }
 
 private:
-    static std::vector<std::vector<std::string>> tableRows(const std::string &table, const Values &values);
+    static std::vector<std::string> split(const std::string &text, const std::string &separator);
+    std::vector<std::vector<std::string>> tableRows(const std::string &table, const Values &values);
     // A new reference to the result of running code in __main__; null, the error printed, on failure.
     PyObject *run(const std::string &code, int start);
+    Py_ssize_t heldCount(PyObject *object) const;
     std::vector<PyRef> m_held;
-    std::vector<PyRef> m_watched;
+    // Objects whose reference counts must be back at the end: the count is this number plus the
+    // test's holds of the object.
+    std::vector<std::pair<PyRef, Py_ssize_t>> m_watched;
 };
 
 #define REQUIRE_NUMPY() \

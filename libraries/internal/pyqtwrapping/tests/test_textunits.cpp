@@ -12,9 +12,9 @@ namespace {
 
 constexpr std::size_t MaxLength = 200;
 
-// n + 2 non-zero units that a word-at-a-time zero test could take for zero (a zero byte inside a
-// wider unit, the top bit of a lane, all bits set), each in every lane. The text is units 1 to n,
-// one unit past an aligned address; units 0 and n + 1 guard it.
+// Units 0 to n + 1, of which 1 to n are the text: non-zero values that a word-at-a-time zero test
+// could take for zero (a zero byte inside a wider unit, the top bit of a lane, all bits set), each
+// in every lane. Units 0 and n + 1 guard it.
 template <typename Unit>
 std::vector<Unit> guardedText(std::size_t n)
 {
@@ -27,25 +27,23 @@ std::vector<Unit> guardedText(std::size_t n)
     return units;
 }
 
-// Every length to MaxLength, with no zero (zeroAt == n) or a zero at each position and another after it.
+// Every length, with no zero (zeroAt == n) or a zero at each position and another after it. The
+// unsigned one- and two-byte units are copied to UTF-16 as well, the guards left as they were.
 template <typename Unit>
 void checkLengthAndCopy()
 {
-    for (std::size_t n = 0; n <= MaxLength; ++n) {
-        for (std::size_t zeroAt = 0; zeroAt <= n; ++zeroAt) {
-            std::vector<Unit> text = guardedText<Unit>(n);
-            if (zeroAt < n)
-                text[1 + zeroAt] = text[1 + std::min(n - 1, zeroAt + 3)] = 0;
-            SCOPED_TRACE(testing::Message()
-                         << sizeof(Unit) << "-byte units, length " << n << ", zero at " << zeroAt);
-            ASSERT_EQ(TextUnits::lengthToZero(text.data() + 1, n), zeroAt);
-            if constexpr (std::is_unsigned_v<Unit> && sizeof(Unit) <= 2) {
-                std::vector<char16_t> out = guardedText<char16_t>(n);
-                ASSERT_EQ(TextUnits::copyToUtf16(text.data() + 1, n, out.data() + 1), zeroAt < n);
-                ASSERT_TRUE(std::equal(text.begin() + 1, text.end() - 1, out.begin() + 1));
-                ASSERT_TRUE(out.front() == guardedText<char16_t>(n).front() &&
-                            out.back() == guardedText<char16_t>(n).back());
-            }
+    for (std::size_t n = 0, zeroAt = 0; n <= MaxLength; zeroAt = zeroAt < n ? zeroAt + 1 : 0, n += !zeroAt) {
+        std::vector<Unit> text = guardedText<Unit>(n);
+        if (zeroAt < n)
+            text[1 + zeroAt] = text[1 + std::min(n - 1, zeroAt + 3)] = 0;
+        SCOPED_TRACE(testing::Message()
+                     << sizeof(Unit) << "-byte units, length " << n << ", zero at " << zeroAt);
+        ASSERT_EQ(TextUnits::lengthToZero(text.data() + 1, n), zeroAt);
+        if constexpr (std::is_same_v<Unit, std::uint8_t> || std::is_same_v<Unit, std::uint16_t>) {
+            std::vector<char16_t> out = guardedText<char16_t>(n), expected(text.begin(), text.end());
+            expected.front() = out.front(), expected.back() = out.back();
+            ASSERT_EQ(TextUnits::copyToUtf16(text.data() + 1, n, out.data() + 1), zeroAt < n);
+            ASSERT_EQ(out, expected);
         }
     }
 }
@@ -64,17 +62,15 @@ TEST(TextUnitsTest, LengthToZeroAndCopyToUtf16FindTheFirstZero)
 // OR, on a background of ASCII letters.
 TEST(TextUnitsTest, UnitsOrAndNarrowToLatin1)
 {
-    for (std::size_t n = 0; n <= MaxLength; ++n) {
-        std::vector<char16_t> units(n);
+    for (std::size_t n = 0, at = 0; n <= MaxLength; at = at + 1 < n ? at + 1 : 0, n += !at) {
+        std::vector<char16_t> units(n), letters(n, u'a');
         for (std::size_t i = 0; i < n; ++i)
             units[i] = char16_t((i * 37 + 1) & 0xFF);
-        std::vector<std::uint8_t> out(n + 2, 0xA5);
+        std::vector<std::uint8_t> out(n + 2, 0xA5), expected(out);
+        std::copy(units.begin(), units.end(), expected.begin() + 1);
         TextUnits::narrowToLatin1(units.data(), n, out.data() + 1);
-        ASSERT_TRUE(std::equal(units.begin(), units.end(), out.begin() + 1) && out.front() == 0xA5 &&
-                    out.back() == 0xA5)
-            << "length " << n;
-        for (std::size_t at = 0; at < n; ++at) {
-            std::vector<char16_t> letters(n, u'a');
+        ASSERT_EQ(out, expected) << "length " << n;
+        if (n) {
             letters[at] = char16_t(1u << (at % 16));
             ASSERT_EQ(TextUnits::unitsOr(letters.data(), n), char16_t((n > 1 ? u'a' : 0) | letters[at]))
                 << n << ", " << at;

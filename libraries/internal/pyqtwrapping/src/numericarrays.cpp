@@ -256,8 +256,8 @@ template <typename T, typename Make>
 PyObject *numberListToList(const QList<T> &values, const char *source, Make make)
 {
     return orNone(buildReportedList(
-        values.size(), ListReport(source), [&](Py_ssize_t i) { return make(values.at(int(i))); },
-        [&](Py_ssize_t i) { return QStringLiteral("%1").arg(values.at(int(i))); }));
+        values.size(), ListReport(source), [&](Py_ssize_t i) { return make(values.at(QtIndex(i))); },
+        [&](Py_ssize_t i) { return QStringLiteral("%1").arg(values.at(QtIndex(i))); }));
 }
 
 PyObject *floatObject(double value) { return PyFloat_FromDouble(value); }

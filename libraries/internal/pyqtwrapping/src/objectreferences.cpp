@@ -1,6 +1,8 @@
 // QObjects named by object paths in a tree, and carried through Python as text handles.
 #include "tpyqtwrapping_p.h"
 
+#include <limits>
+
 #include <QObject>
 
 using PyQtWrappingPrivate::nothing;
@@ -79,5 +81,9 @@ QObject *TPyQtWrapping::PyObject2QObject(PyObject *pyObject)
 {
     const qulonglong value = orRefusal(
         [pyObject] { return PyObject2QString(pyObject).toULongLong(nullptr, 16); }, nothing<qulonglong>);
-    return reinterpret_cast<QObject *>(static_cast<quintptr>(value));
+    // A value wider than a pointer names no object here (a handle from a 64-bit process read by a
+    // 32-bit one), rather than the object its low bits would name.
+    return value <= std::numeric_limits<quintptr>::max()
+               ? reinterpret_cast<QObject *>(static_cast<quintptr>(value))
+               : nullptr;
 }

@@ -20,6 +20,8 @@ namespace PyQtWrappingPrivate {
 // units a QString may hold: a longer text is refused, never cut or wrapped. Qt 6 allows a block of
 // up to the largest signed size in bytes, header included.
 using TextSize = decltype(std::declval<QString>().size());
+// An index into a Qt container, of the same type: a Qt 6 list may hold more than 2**31 elements.
+using QtIndex = TextSize;
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
 constexpr size_t MaxTextUnits = (size_t(std::numeric_limits<qsizetype>::max()) - 64) / sizeof(char16_t);
 #else

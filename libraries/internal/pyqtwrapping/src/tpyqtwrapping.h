@@ -217,7 +217,8 @@ public:
     static const QObject *QObjectIDQObjectPtr(const QString &path, const QObject *root);
     // A new str holding the pointer value in lowercase base 16 ("0" for null).
     static PyObject *QObject2PyObject(QObject *object);
-    // The pointer a base-16 text (str or bytes) names; null when it does not parse.
+    // The pointer a base-16 text (str or bytes) names; null when it does not parse or is wider
+    // than a pointer.
     static QObject *PyObject2QObject(PyObject *pyObject);
 };
 

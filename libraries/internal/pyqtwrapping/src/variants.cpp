@@ -442,6 +442,6 @@ PyObject *TPyQtWrapping::QVariantList2PyObject(const QList<QVariant> &list)
         Py_RETURN_NONE;
     return buildReportedList(
         list.size(), ListReport("QList<QVariant>"),
-        [&](Py_ssize_t i) { return QVariant2PyObject(list.at(int(i))); },
-        [&](Py_ssize_t i) { return variantText(list.at(int(i))); });
+        [&](Py_ssize_t i) { return QVariant2PyObject(list.at(QtIndex(i))); },
+        [&](Py_ssize_t i) { return variantText(list.at(QtIndex(i))); });
 }

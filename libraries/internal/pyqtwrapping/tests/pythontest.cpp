@@ -45,9 +45,8 @@ void PythonTest::TearDown()
         PyErr_Print();
     }
     EXPECT_EQ(printed(), "") << "output on sys.stderr that the test did not expect";
-    for (const auto &[watched, others] : m_watched)
-        EXPECT_EQ(Py_REFCNT(watched.get()), others + heldCount(watched.get()))
-            << "reference count of " << ascii(watched.get());
+    for (const PyRef &watched : m_watched)
+        EXPECT_EQ(Py_REFCNT(watched.get()), 2) << "reference count of " << ascii(watched.get());
     m_watched.clear();
     m_held.clear();
     exec("sys.stderr = sys.__stderr__\n");
@@ -69,21 +68,15 @@ PyObject *PythonTest::in(const std::string &expression)
     if (!value)
         return Py_None; // a borrowed stand-in, so that no test meets a null it did not ask for
     // Objects that the test alone holds, so that nothing but a conversion may change their counts:
-    // the value, and the items of such a list or tuple that it alone holds.
+    // the value, and the items of such a list or tuple that it alone holds. An interned str is left
+    // out: every expression that names it again shares it.
     const bool sole = Py_REFCNT(value) == 1, sequence = PyList_CheckExact(value) || PyTuple_CheckExact(value);
     for (Py_ssize_t i = -1; sole && i < (sequence ? PySequence_Fast_GET_SIZE(value) : 0); ++i) {
         PyObject *object = i < 0 ? value : PySequence_Fast_ITEMS(value)[i];
-        if (Py_REFCNT(object) == 1)
-            m_watched.emplace_back(PyRef::borrowed(object), 2 - heldCount(object));
+        if (Py_REFCNT(object) == 1 && !(PyUnicode_Check(object) && PyUnicode_CHECK_INTERNED(object)))
+            m_watched.push_back(PyRef::borrowed(object));
     }
     return value;
-}
-
-// The test may hold an object more than once, as when a table names an interned str twice.
-Py_ssize_t PythonTest::heldCount(PyObject *object) const
-{
-    return std::count_if(m_held.begin(), m_held.end(),
-                         [&](const PyRef &held) { return held.get() == object; });
 }
 
 std::string PythonTest::ascii(PyObject *object)

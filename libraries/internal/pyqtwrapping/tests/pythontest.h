@@ -87,11 +87,8 @@ private:
     std::vector<std::vector<std::string>> tableRows(const std::string &table, const Values &values);
     // A new reference to the result of running code in __main__; null, the error printed, on failure.
     PyObject *run(const std::string &code, int start);
-    Py_ssize_t heldCount(PyObject *object) const;
     std::vector<PyRef> m_held;
-    // Objects whose reference counts must be back at the end: the count is this number plus the
-    // test's holds of the object.
-    std::vector<std::pair<PyRef, Py_ssize_t>> m_watched;
+    std::vector<PyRef> m_watched;
 };
 
 #define REQUIRE_NUMPY() \

@@ -70,8 +70,6 @@ TEST_F(NumericArraysTest, SequencesToTablesAndNumberLists)
         []                 null             null                   null             null             []                   []
         L([1])             [1]              [1]                    [1]              [1]              [-9999]              [-9999]
         (1, 2.0)           null             null                   null             null             [-9999, 2]           [1, -9999]
-        range(2)           null             null                   null             null             [-9999, -9999]       [0, 1]
-        'ab'               null             null                   null             null             [-9999, -9999]       [-9999, -9999]
         Raising()          null             null                   null             null             [-9999, -9999, 2.5]  [-9999, -9999, -9999]  $null
         None | 5 | {1: 2}  null             null                   null             null             []?                  []?
         shrinking(2, 3.0)  null             [1]                    [1]              [1]              [-9999]              [-9999]
@@ -195,11 +193,9 @@ TEST_F(NumericArraysTest, NumpyArraysToDoubleTables)
         np.array([-5, 2**40], dtype=np.longlong)                  [-5, 1099511627776]        2
         np.array([2**64 - 1], dtype=np.uint64)                    [-1]                       1
         np.array([2**33], dtype=np.ulonglong)                     [8589934592]               1
-        np.array([9007199254740993], dtype=np.uint64)             [9007199254740992]         1
         np.array([0.1], dtype=np.float32)                         [0.10000000149011612]      1
         np.arange(4.0)[::-1]                                      [3, 2, 1, 0]               4
         np.arange(10, dtype=np.int32)[1::3]                       [1, 4, 7]                  3
-        np.arange(6.0).reshape(2, 3)[:, 1]                        [1, 4]                     2
         np.array([1.5, -2.25], dtype='>f8')                       [1.5, -2.25]               2
         np.array([1, -7], dtype='>i4')                            [1, -7]                    2
         np.array([2**33], dtype='>u8')[::-1]                      [8589934592]               1

@@ -26,20 +26,16 @@ TEST_F(TextTest, StrAndBytesToQStringAndBack)
         '\x7f\x80\xff'                                   '\x7f\x80\xff'
         'a\x00b' | b'a\x00b'                             'a'
         '\u0100\ud7ff\ue000\uffff'                       '\u0100\ud7ff\ue000\uffff'
-        '\xff\u0100'                                     '\xff\u0100'
-        '\udc00\ud800a'                                  '\udc00\ud800a'
         '\ud800\udc00\ud800\udfff\udbff\udfff'           '\U00010000\U000103ff\U0010ffff'
         '\ud7ff\udc00\udbff\ue000'                       '\ud7ff\udc00\udbff\ue000'
         '\ud800x\udbff\udfff\ud800'                      '\ud800x\U0010ffff\ud800'
-        '\U00010000\U0010ffff'                           '\U00010000\U0010ffff'
-        '\uffff\U00010000'                               '\uffff\U00010000'
+        '\uffff\U00010000\U0010ffff'                     '\uffff\U00010000\U0010ffff'
         'x\U0001F600y\x00z'                              'x\U0001f600y'
         '\ud800\U0001F600'                               '\ud800\U0001f600'
         '\ufeffab'                                       'ab'
         '\ufffeab'                                       '\u6100\u6200'
         '\ufeff\U0001F600'                               '\U0001f600'
         '\ufffe\U0001F600'                               '\u3dd8\xde'
-        'a\ufeff'                                        'a\ufeff'
         b'\xc3\xa9' | B(b'\xc3\xa9')                     '\xe9'
         b'a\xffb'                                        'a\ufffdb'
         None | 42 | ['a'] | S('abc') | bytearray(b'a')   <null>
@@ -78,16 +74,13 @@ TEST_F(TextTest, LiteralCodec)
     };
     expectTable(unescape, R"(
         input                text    report
-        r'C:\\temp\\new'     'C:\\temp\\new'
         r'a\\\b'             'a\\\\b'
         r'\u0041\u42'        'AB'
-        r'\u65e5\uFFFF'      '\u65e5\uffff'
         r'\u0041\uzz\u0042'  'AB'    $zz
         r'\u'                <null>  $nothing
         r'\u%1x\u80000000'   <null>  $two
         r'\u1F600'           '\uf600'
         r'a\u0041'           'a\\u0041'
-        r'\U0041\\'          '\\U0041\\'
         '\\u4\x001\\u42'     'B'     $zero
     )",
                 {{"$zz", bad + "zz: 0\n"},

@@ -64,6 +64,8 @@ PyObject *PythonTest::run(const std::string &code, int start)
 
 PyObject *PythonTest::in(const std::string &expression)
 {
+    if (expression == "null")
+        return nullptr;
     PyObject *value = hold(run(expression, Py_eval_input));
     if (!value)
         return Py_None; // a borrowed stand-in, so that no test meets a null it did not ask for

@@ -27,7 +27,8 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // The value of an expression evaluated in __main__, held until the end of the test.
+    // The value of an expression evaluated in __main__, held until the end of the test; "null"
+    // gives a null pointer.
     PyObject *in(const std::string &expression);
     void exec(const std::string &code) { PyRef(run(code, Py_file_input)); }
     // A result (a new reference, or null) held until the end of the test.

@@ -3,50 +3,49 @@
 
 #include <QTimer>
 
-// root: model (QTimer, cache, QTimer, a, a), QTimer, QObject, x.y; unnamed but for those named. Each
-// object carries a label that only the tests read.
+// root: model (QTimer, cache, QTimer, a, a), QTimer, QObject, x.y; unnamed but for those named.
+// An object found is shown by its place: the indexes of it and its parents among their siblings.
 class ObjectReferencesTest : public PythonTest
 {
 protected:
-    QObject *add(QObject *object, const char *name, const char *label)
+    static void add(QObject *parent, bool timer, const char *name)
     {
-        object->setObjectName(QLatin1String(name));
-        object->setProperty("label", QLatin1String(label));
-        return object;
+        (timer ? new QTimer(parent) : new QObject(parent))->setObjectName(QLatin1String(name));
     }
     ObjectReferencesTest()
     {
-        model = add(new QObject(&root), "model", "model");
-        modelTimer1 = add(new QTimer(model), "", "model's timer 1");
-        add(new QObject(model), "cache", "cache");
-        add(new QTimer(model), "", "model's timer 2");
-        add(new QObject(model), "a", "a 1");
-        add(new QObject(model), "a", "a 2");
-        rootTimer = add(new QTimer(&root), "", "root's timer");
-        add(new QObject(&root), "", "root's object");
-        dotted = add(new QObject(&root), "x.y", "x.y");
+        add(&root, false, "model"), add(&root, true, ""), add(&root, false, ""), add(&root, false, "x.y");
+        add(model(), true, ""), add(model(), false, "cache"), add(model(), true, ""),
+            add(model(), false, "a");
+        add(model(), false, "a");
+    }
+    QObject *model() const { return root.children().at(0); }
+    std::string place(const QObject *object) const
+    {
+        if (!object || object == &root)
+            return object ? "root" : "null";
+        const std::string index =
+            std::to_string(object->parent()->children().indexOf(const_cast<QObject *>(object)));
+        return object->parent() == &root ? index : place(object->parent()) + "/" + index;
     }
     QObject root;
-    QObject *model, *modelTimer1, *rootTimer, *dotted;
 };
 
 TEST_F(ObjectReferencesTest, PathsResolveByNameOrByClassAndOccurrence)
 {
-    root.setProperty("label", QStringLiteral("root"));
     const auto resolve = [&](const char *path) {
-        const QObject *found = W::QObjectIDQObjectPtr(QLatin1String(path), &root);
-        return Results{{"object", found ? found->property("label").toString().toStdString() : "null"}};
+        return Results{{"object", place(W::QObjectIDQObjectPtr(QLatin1String(path), &root))}};
     };
     expectTable(resolve, R"(
-        input                                  object
-        model                                  model
-        model.cache | model..cache | .model.cache.   cache
-        model.QTimer:2 | model.QTimer:2:9      model's timer 2
-        model.QTimer:1 | model.QTimer          model's timer 1
-        model.a                                a 2
-        QTimer:1                               root's timer
-        QObject:1                              root's object
-        . | ...                                root
+        input                                        object
+        model                                        0
+        model.cache | model..cache | .model.cache.   0/1
+        model.QTimer:2 | model.QTimer:2:9            0/2
+        model.QTimer:1 | model.QTimer                0/0
+        model.a                                      0/4
+        QTimer:1                                     1
+        QObject:1                                    2
+        . | ...                                      root
         model.QTimer:3 | model.QTimer:0 | model.QTimer:x | model.QTimer:-1 | model.QTimer:4294967297   null
         Model | cache | model.cache.x | model.model | x.y                                                null
     )");
@@ -58,17 +57,17 @@ TEST_F(ObjectReferencesTest, NoRootLastMatchParentOrderAndNames)
 {
     for (const char *path : {"model", "..", ""}) // no root
         EXPECT_EQ(W::QObjectIDQObjectPtr(QLatin1String(path), nullptr), nullptr) << path;
+    EXPECT_EQ(W::QObjectPtr2QObjectID(root.children().at(3)), QStringLiteral("x.y"));
+    EXPECT_TRUE(W::QObjectPtr2QObjectID(model()->children().at(0)).isEmpty());
+    EXPECT_TRUE(W::QObjectPtr2QObjectID(nullptr).isEmpty());
 
     auto *named = new QTimer(&root);
     named->setObjectName(QStringLiteral("QTimer"));
     EXPECT_EQ(W::QObjectIDQObjectPtr(QStringLiteral("QTimer:7"), &root), named); // the last match wins
+    QObject *rootTimer = root.children().at(1);
     rootTimer->setParent(nullptr);
     rootTimer->setParent(&root);
     EXPECT_EQ(W::QObjectIDQObjectPtr(QStringLiteral("QTimer"), &root), rootTimer);
-
-    EXPECT_EQ(W::QObjectPtr2QObjectID(dotted), QStringLiteral("x.y"));
-    EXPECT_TRUE(W::QObjectPtr2QObjectID(modelTimer1).isEmpty());
-    EXPECT_TRUE(W::QObjectPtr2QObjectID(nullptr).isEmpty());
 }
 
 // Pointers as many hexadecimal digits as they need, and back; a handle wider than a pointer here
@@ -90,7 +89,6 @@ TEST_F(ObjectReferencesTest, HandlesRoundTripEveryPointerValue)
     expectTable(read, R"(
         input                                                       QObject *
         b'ff'                                                       ff
-        None | 255 | 'zz' | '' | '1' * 17 | 'f' * 17 | ['ff']       0
+        None | 255 | 'zz' | '' | '1' * 17 | 'f' * 17 | ['ff'] | null       0
     )");
-    EXPECT_EQ(W::PyObject2QObject(nullptr), nullptr);
 }

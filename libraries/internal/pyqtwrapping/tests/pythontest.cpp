@@ -128,6 +128,14 @@ std::string PythonTest::show(const QStringList &list)
     return "[" + out + "]";
 }
 
+std::string PythonTest::show(const QList<QStringList> &lists)
+{
+    std::string out;
+    for (const QStringList &list : lists)
+        out += show(list);
+    return "[" + out + "]";
+}
+
 std::vector<std::string> PythonTest::split(const std::string &text, const std::string &separator)
 {
     std::vector<std::string> pieces;

@@ -48,6 +48,7 @@ protected:
     PyObject *decoded(const QString &text);
     std::string show(const QString &text) { return text.isNull() ? "<null>" : ascii(decoded(text)); }
     std::string show(const QStringList &list);
+    std::string show(const QList<QStringList> &lists);
 
     // A member called with its ok flag set false, set true and absent: every call must give the
     // same result, the first two the same flag. The result as print gives it, '?' after it when

@@ -25,8 +25,6 @@ TEST_F(TextTest, StrAndBytesToQStringAndBack)
         '' | '\x00' | '\ufeff' | '\ufffe' | b''          ''
         '\x7f\x80\xff'                                   '\x7f\x80\xff'
         'a\x00b' | b'a\x00b'                             'a'
-        '\u0100\ud7ff\ue000\uffff'                       '\u0100\ud7ff\ue000\uffff'
-        '\ud800\udc00\ud800\udfff\udbff\udfff'           '\U00010000\U000103ff\U0010ffff'
         '\ud7ff\udc00\udbff\ue000'                       '\ud7ff\udc00\udbff\ue000'
         '\ud800x\udbff\udfff\ud800'                      '\ud800x\U0010ffff\ud800'
         '\uffff\U00010000\U0010ffff'                     '\uffff\U00010000\U0010ffff'
@@ -34,15 +32,12 @@ TEST_F(TextTest, StrAndBytesToQStringAndBack)
         '\ud800\U0001F600'                               '\ud800\U0001f600'
         '\ufeffab'                                       'ab'
         '\ufffeab'                                       '\u6100\u6200'
-        '\ufeff\U0001F600'                               '\U0001f600'
         '\ufffe\U0001F600'                               '\u3dd8\xde'
         b'\xc3\xa9' | B(b'\xc3\xa9')                     '\xe9'
         b'a\xffb'                                        'a\ufffdb'
         None | 42 | ['a'] | S('abc') | bytearray(b'a') | null   <null>
-        'ab' * 32 + '\x00'                               ='ab' * 32
         '\xff' * 70                                      ='\xff' * 70
         'a' * 63 + '\u0100'                              ='a' * 63 + '\u0100'
-        'b' * 16 + '\ud800'                              ='b' * 16 + '\ud800'
         '\u65e5' * 32 + '\x00' * 2                       ='\u65e5' * 32
         '\u65e5' * 33                                    ='\u65e5' * 33
         b'ab' * 40 + b'\x00'                             ='ab' * 40
@@ -62,15 +57,12 @@ TEST_F(TextTest, LiteralCodec)
     };
     expectTable(convert, R"(
         input                literal                        text    report
-        r'C:\temp\new'       '"C:\\\\temp\\\\new"'          'C:\\temp\\new'
         'say "hi"'           '"say "hi""'                   'say "hi"'
-        ''                   '""'                           ''
         None                 '""'                           <null>
         'a\\b\u0100'         'u"a\\b\u0100"'                'a\\b\u0100'
         '\xff\\%1'           '"\xff\\\\%1"'                 '\xff\\%1'
         '\x00a'              '"\x00a"'                      '\x00a'
         r'a\\\b'             '"a\\\\\\\\\\\\b"'             'a\\\\b'
-        r'\u0041\u42'        '"\\\\u0041\\\\u42"'           'AB'
         r'\u0041\uzz\u0042'  '"\\\\u0041\\\\uzz\\\\u0042"'  'AB'    $zz
         r'\u'                '"\\\\u"'                      <null>  $nothing
         r'\u%1x\u80000000'   '"\\\\u%1x\\\\u80000000"'     <null>  $two
@@ -89,18 +81,13 @@ TEST_F(TextTest, SequencesToStringLists)
     const auto convert = [&](const char *e) {
         PyObject *o = in(e);
         Results results;
+        const auto print = [&](const auto &value) { return show(value); };
         for (const bool strict : {false, true}) {
             const std::string mode = strict ? "strict " : "";
-            results[mode + "list"] = withOk([&](bool *ok) { return W::PyObject2QStringList(o, strict, ok); },
-                                            [&](const QStringList &list) { return show(list); });
+            results[mode + "list"] =
+                withOk([&](bool *ok) { return W::PyObject2QStringList(o, strict, ok); }, print);
             results[mode + "lists"] =
-                withOk([&](bool *ok) { return W().PyObject2QListOfQStringList(o, strict, ok); },
-                       [&](const QList<QStringList> &lists) {
-                           std::string out;
-                           for (const QStringList &list : lists)
-                               out += show(list);
-                           return "[" + out + "]";
-                       });
+                withOk([&](bool *ok) { return W().PyObject2QListOfQStringList(o, strict, ok); }, print);
         }
         return results;
     };
@@ -135,7 +122,8 @@ TEST_F(TextTest, StringTablesAndListsBothWays)
         [b'x', 2.5, 1, True, 's', None]     ['x','2.5','1','1',<null>,<null>]
         [0.1, 123456789, 1e10, 1e39, -0.0]  ['0.1','1.23457e+08','1e+10','inf','0']
         shrinking(2.0, b'x')                ['1',<null>,<null>]
-        [] | (b'x',) | None | null                 null
+        [b'x']                              ['x']
+        [] | (b'x',) | None | null          null
     )");
 
     QString table[] = {QStringLiteral("a"), QString(), QStringLiteral("\u00e9")};

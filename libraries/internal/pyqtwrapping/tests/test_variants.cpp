@@ -65,10 +65,7 @@ TEST_F(VariantsTest, InferredAndRequestedContainersAndTexts)
 {
     expectTable([&](const char *c) { return variant(c); }, R"(
         input                                                                                variant                                        back             error
-        5                                                                                    int(5)                                         5
-        5.5                                                                                  double(5.5)                                    5.5
         True                                                                                 bool(true)                                     True
-        's'                                                                                  QString("s")                                   's'
         b'b'                                                                                 QString("b")                                   'b'
         []                                                                                   list[]                                         None
         (1, 'a', [2.5])                                                                      list[int(1), QString("a"), list[double(2.5)]]  [1, 'a', None]
@@ -86,10 +83,8 @@ TEST_F(VariantsTest, InferredAndRequestedContainersAndTexts)
         'Ctrl+S' as QKeySequence                                                             QKeySequence("Ctrl+S")                         'Ctrl+S'
         5 as QStringList | {'a': 1} as QStringList | 'a' as QChar                            invalid                                        None
         'ab' to QByteArray                                                                   QByteArray("ab")                               b'ab'
-        '' to QByteArray                                                                     QByteArray("")                                 b''
         cyclic                                                                               list[invalid, int(1)]                          [None, 1]
         selfmap                                                                              map{me: invalid}                               None
-        a                                                                                    list[list[invalid]]                            [None]
         [[1]] * 2                                                                            list[list[int(1)], list[int(1)]]               [None, None]
         Raising()                                                                            list[QString("v0"), invalid, double(2.5)]      ['v0', None, 2.5]
         BadItems() as QVariantMap                                                            map{: invalid, j: invalid, k: int(2)}          None
@@ -120,7 +115,6 @@ TEST_F(VariantsTest, IntegerAndFloatWidths)
         2.0**32 + 5 as long                                               long(5)                           5
         -3.0 as ulong                                                     ulong(4294967293)                 4294967293
         1.5e19 as ulong                                                   ulong(3470524416)                 3470524416
-        -1 as ulong                                                       ulong(4294967295)                 4294967295
         0.5 as bool                                                       bool(false)                       False
         2 as bool                                                         bool(true)                        True
         2**31 as long | '1' as long | -2**31 - 1 as ulong | None as bool  invalid                           None
@@ -131,6 +125,7 @@ TEST_F(VariantsTest, IntegerAndFloatWidths)
         '8589934591' to long                                              long(8589934591)                  -1
         '8589934591' to ulong                                             ulong(8589934591)                 4294967295
         2**40 as double                                                   double(1099511627776)             1099511627776.0
+        True as float                                                     float(1)                          1.0
         0.1 as float                                                      float(0.10000000149011612)        0.10000000149011612
         1e39 as float                                                     float(inf)                        inf
         2**64 + 2**40 + 1 as float                                        float(18446746272732807000)       1.8446746272732807e+19

@@ -22,8 +22,9 @@ std::string table(T *values, long long n)
 using NumericArraysTest = PythonTest;
 
 // Every member that reads a sequence of numbers, by its result: Double[] is PyObject2DoubleTable,
-// and so on; '?' after a list whose ok flag is false. An object with only __index__ ($index): the
-// parse units take it from 3.8 on, none before. An element that shrinks the list refuses the rest.
+// and so on; '?' after a list whose ok flag is false. An element that shrinks the list refuses the
+// rest. An object with only __index__ ($index, $shrunk): the parse units take it from 3.8 on, none
+// before.
 TEST_F(NumericArraysTest, SequencesToTablesAndNumberLists)
 {
     exec("class L(list): __getitem__ = lambda s, i: 'x'\n");
@@ -64,9 +65,10 @@ TEST_F(NumericArraysTest, SequencesToTablesAndNumberLists)
         (1, 2.0)           null             null                   null             null             [-9999, 2]           [1, -9999]
         Raising()          null             null                   null             null             [-9999, -9999, 2.5]  [-9999, -9999, -9999]  $null
         None | 5 | {1: 2} | null  null             null                   null             null             []?                  []?
-        shrinking(2, 3.0)  null             [1]                    [1]              [1]              [-9999]              [-9999]
+        shrinking(2, 3.0)  null             [1]                    $shrunk              $shrunk              [-9999]              [-9999]
     )",
                 {{"$index", PY_VERSION_HEX >= 0x03080000 ? "[0, 7]" : "null"},
+                 {"$shrunk", PY_VERSION_HEX >= 0x03080000 ? "[1]" : "null"},
                  {"$null", QString::fromStdString(
                                typeError("PyObject2int: Error trying to convert null to an integer!"))
                                .repeated(3) // once for each call of withOk

@@ -58,7 +58,8 @@ inline QString leafText(const QVariant &v)
     case QMetaType::Float: return numberText(v.toDouble());
     case QMetaType::Char: return QString::number(static_cast<signed char>(v.value<char>()));
     case QMetaType::UChar: return QString::number(v.toInt());
-    case QMetaType::QChar: return QStringLiteral("U+%1").arg(v.toChar().unicode(), 4, 16, QLatin1Char('0'));
+    case QMetaType::QChar:
+        return QStringLiteral("U+%1").arg(uint(v.toChar().unicode()), 4, 16, QLatin1Char('0'));
     case QMetaType::QString: return quoted(v.toString());
     case QMetaType::QByteArray: return quoted(QString::fromUtf8(v.toByteArray()));
     case QMetaType::QStringList: {

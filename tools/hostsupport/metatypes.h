@@ -4,6 +4,7 @@
 
 #include <QMetaType>
 #include <QString>
+#include <QVariant>
 
 namespace HostSupport {
 
@@ -23,6 +24,16 @@ inline QString metaTypeName(int type)
     return QString::fromLatin1(QMetaType(type).name());
 #else
     return QString::fromLatin1(QMetaType::typeName(type)); // Qt 5's name() is a temporary QByteArray
+#endif
+}
+
+// Qt's own conversion of a variant to the type with the given id.
+inline bool convertVariant(QVariant &variant, int type)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return variant.convert(QMetaType(type));
+#else
+    return variant.convert(type);
 #endif
 }
 

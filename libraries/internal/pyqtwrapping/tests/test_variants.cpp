@@ -49,7 +49,7 @@ protected:
             {"error", PyErr_Occurred() ? reinterpret_cast<PyTypeObject *>(PyErr_Occurred())->tp_name : ""}};
         PyErr_Clear();
         if (to)
-            v.convert(typeId(to + 4));
+            HostSupport::convertVariant(v, typeId(to + 4));
         results["variant"] = describe(v);
         results["back"] =
             reprOf(v.userType() == QMetaType::QVariantList ? W::QVariantList2PyObject(v.toList())

@@ -111,6 +111,7 @@ TEST_F(VariantsTest, IntegerAndFloatWidths)
         -129 as char                                                      char(127)                         127
         200 as char                                                       char(-56)                         -56
         2.7 as long                                                       long(2)                           2
+        2.7 as int                                                        int(2)                            2
         float('nan') as long                                              long(0)                           0
         2.0**32 + 5 as long                                               long(5)                           5
         -3.0 as ulong                                                     ulong(4294967293)                 4294967293

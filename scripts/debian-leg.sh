@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # Usage: debian-leg.sh SUITE [LEG ...]      run legs (all of SUITE's when none is named)
 #        debian-leg.sh --list               the suites and their legs
+#        debian-leg.sh --prepare SUITE      create or update SUITE's root file system, run nothing
 #        debian-leg.sh --remove SUITE       delete SUITE's root file system
 #
 # Runs legs of the build and CTest suite inside a Debian root file system of a newer suite: trixie
-# (Debian 13) or forky (Debian testing). The root file system is made with debootstrap from
+# (Debian 13) or forky (Debian testing) on this machine's CPU, or another CPU's suite: trixie-arm64
+# (unsigned char), trixie-armhf (32-bit long, pointers and Py_ssize_t) and forky-s390x (big-endian).
+# A CPU suite's root is an x86-64 one holding Debian's cross compiler and that CPU's Qt, CPython and
+# NumPy (multiarch); the build runs at native speed and every program it makes, the interpreter's
+# own included, runs through qemu-user-static, whose binfmt handler for that CPU is registered when
+# missing (others are left alone). The root file system is made with debootstrap from
 # Debian's mirror on first use and kept, with its packages, under $PYQTWRAPPING_ROOTS (default
 # /var/cache/pyqtwrapping-roots), outside every source tree and build folder. The source tree is
 # copied in and every build stays inside the root file system.
@@ -15,7 +21,7 @@
 # is mounted inside it, and with rm --one-file-system, since a removal that walked into a bound /dev
 # would delete the host's.
 #
-# Prints one row per leg (suite, interpreter, Qt, compiler, result, passed/failed/skipped), appends
+# Prints one row per leg (suite, CPU, interpreter, Qt, compiler, result, passed/failed/skipped), appends
 # it to $PYQTWRAPPING_LEGS_TABLE when that is set, and fails when a leg fails.
 set -euo pipefail
 source_tree=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,7 +31,30 @@ jobs=$(nproc)
 
 # ---- Suites and legs ------------------------------------------------------------------------------
 
+all_suites="trixie forky trixie-arm64 trixie-armhf forky-s390x"
+
+# CPU: the GNU triplet, CMake's processor name and qemu's name for it.
+cpu_target() {
+  case $1 in
+    arm64) echo "aarch64-linux-gnu aarch64 aarch64" ;;
+    armhf) echo "arm-linux-gnueabihf arm arm" ;;
+    s390x) echo "s390x-linux-gnu s390x s390x" ;;
+    *) return 1 ;;
+  esac
+}
+# The Debian release of a suite, and its CPU (empty for this machine's).
+suite_release() { echo "${1%%-*}"; }
+suite_cpu() { [[ $1 != *-* ]] || echo "${1#*-}"; }
+
 suite_packages() {
+  local cpu triplet
+  cpu=$(suite_cpu "$1")
+  if [ -n "$cpu" ]; then
+    read -r triplet _ <<< "$(cpu_target "$cpu")"
+    echo "g++-$triplet cmake ninja-build pkg-config qt6-base-dev:$cpu libgtest-dev:$cpu python3-dev:$cpu
+      python3-numpy:$cpu"
+    return
+  fi
   local common="g++ cmake ninja-build pkg-config python3-dev python3-numpy qt6-base-dev
     libgtest-dev libbenchmark-dev pybind11-dev python3-pyqt6"
   case $1 in
@@ -40,6 +69,7 @@ suite_legs() {
   case $1 in
     trixie) echo "qt5 qt6 packages debug-qt6" ;;
     forky) echo "py3.14 py3.15 sanitize tsan clang" ;;
+    trixie-arm64 | trixie-armhf | forky-s390x) echo "cross" ;;
     *) return 1 ;;
   esac
 }
@@ -79,6 +109,15 @@ leg_config() {
     # table once on small data. Every other leg runs the table on small data among its tests.
     forky/benchmark) python=/usr/bin/python3.14 show=1
       check="/work/src/scripts/checks/benchmark-leg.sh $python ${PYQTWRAPPING_BENCHMARK:-full}" ;;
+    # Cross-compiled with warnings as errors; the unit, package and reliability tests under qemu.
+    # The toolchain file reaches the package tests' own CMake runs through the environment, and
+    # pkg-config reads the CPU's modules only.
+    *-*/cross) python=/usr/bin/python3 cxx=$(cpu_target "$(suite_cpu "$1")" | cut -d' ' -f1)-g++
+      labels='unit|package|reliability'
+      cmake_args=(-DCMAKE_TOOLCHAIN_FILE=/work/toolchain.cmake -DPYQTWRAPPING_WERROR=ON
+        -DPYQTWRAPPING_BUILD_BENCHMARKS=OFF)
+      test_env=(CMAKE_TOOLCHAIN_FILE=/work/toolchain.cmake
+        "PKG_CONFIG_LIBDIR=/usr/lib/${cxx%-g++}/pkgconfig:/usr/share/pkgconfig") ;;
     *) echo "no leg '$2' in suite '$1' (see --list)" >&2; return 1 ;;
   esac
 }
@@ -121,23 +160,50 @@ in_root() {
   return $status
 }
 
+# Lets this machine run a CPU's programs, in root file systems too: qemu-user-static's handler for
+# it, registered with the F flag (the emulator is opened now, not looked up inside the root).
+register_binfmt() {
+  local name=qemu-$1 dir=/proc/sys/fs/binfmt_misc
+  mountpoint -q $dir || mount -t binfmt_misc binfmt_misc $dir
+  if [ ! -e "$dir/$name" ]; then
+    [ -e "/usr/lib/binfmt.d/$name.conf" ] || die "no $name handler (apt-get install qemu-user-static)"
+    cat "/usr/lib/binfmt.d/$name.conf" > $dir/register
+  fi
+  grep -q '^enabled' "$dir/$name" || die "the $name handler is disabled"
+  grep -q '^flags:.*F' "$dir/$name" || die "the $name handler lacks the F flag, so a root file system cannot use it"
+}
+
+# The CMake toolchain file of a CPU suite: Debian's cross compiler, the CPU's multiarch folders, and
+# Qt's tools from this machine's packages.
+write_toolchain() {
+  local triplet processor
+  read -r triplet processor _ <<< "$(cpu_target "$2")"
+  printf 'set(%s)\n' "CMAKE_SYSTEM_NAME Linux" "CMAKE_SYSTEM_PROCESSOR $processor" \
+    "CMAKE_C_COMPILER $triplet-gcc" "CMAKE_CXX_COMPILER $triplet-g++" \
+    "CMAKE_LIBRARY_ARCHITECTURE $triplet" "QT_HOST_PATH /usr" > "$1/work/toolchain.cmake"
+}
+
 # Creates the root file system on first use, then installs what the suite's legs need when the
 # list changed since the last install.
 prepare_root() {
-  local suite=$1 root=$roots/$1 packages script
+  local suite=$1 root=$roots/$1 release cpu packages script
+  release=$(suite_release "$suite")
+  cpu=$(suite_cpu "$suite")
   packages=$(suite_packages "$suite" | tr -s ' \n' ' ')
+  [ -z "$cpu" ] || register_binfmt "$(cpu_target "$cpu" | cut -d' ' -f3)"
   if [ ! -e "$root/.pyqtwrapping-bootstrapped" ]; then
     command -v debootstrap > /dev/null || die "debootstrap is not installed (apt-get install debootstrap)"
     remove_root "$suite" # a creation that did not finish
     mkdir -p "$roots"
     # testing's next release has no script of its own in older debootstraps; sid's serves it.
-    script=/usr/share/debootstrap/scripts/$suite
+    script=/usr/share/debootstrap/scripts/$release
     [ -e "$script" ] || script=/usr/share/debootstrap/scripts/sid
     echo "creating the $suite root file system in $root"
-    debootstrap --variant=minbase "$suite" "$root" "$mirror" "$script" > "$roots/$suite.debootstrap.log" 2>&1 ||
+    debootstrap --variant=minbase "$release" "$root" "$mirror" "$script" > "$roots/$suite.debootstrap.log" 2>&1 ||
       { tail -20 "$roots/$suite.debootstrap.log"; die "debootstrap of $suite failed"; }
     # A testing mirror's Release file can be past its Valid-Until date.
     echo 'Acquire::Check-Valid-Until "false";' > "$root/etc/apt/apt.conf.d/99pyqtwrapping"
+    [ -z "$cpu" ] || chroot "$root" dpkg --add-architecture "$cpu"
     touch "$root/.pyqtwrapping-bootstrapped"
   fi
   if [ "$(cat "$root/.pyqtwrapping-packages" 2>/dev/null)" != "$packages" ]; then
@@ -147,6 +213,8 @@ prepare_root() {
       > "$roots/$suite.apt.log" 2>&1 || { tail -20 "$roots/$suite.apt.log"; die "apt-get in $suite failed"; }
     echo "$packages" > "$root/.pyqtwrapping-packages"
   fi
+  mkdir -p "$root/work"
+  [ -z "$cpu" ] || write_toolchain "$root" "$cpu"
 }
 
 # A fresh copy of the source tree (tracked and untracked files, no build folders) at /work/src.
@@ -172,8 +240,8 @@ run_leg() {
   [ -x "$root$python" ] || die "$python is not installed in $suite"
   version=$(in_root "$root" "$python -c 'import platform; print(platform.python_version())'")
   [[ $python == *d ]] && version="$version debug"
-  compiler=$(in_root "$root" "$cxx -dumpfullversion -dumpversion" 2>/dev/null || echo '?')
-  compiler="${cxx%%-*} $compiler"
+  compiler=${cxx##*-linux-gnu*-} # a cross compiler's triplet dropped
+  compiler="${compiler%%-*} $(in_root "$root" "$cxx -dumpfullversion -dumpversion" 2>/dev/null || echo '?')"
   local configure="cmake -S /work/src -B $build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DPython3_EXECUTABLE=$python -DPYQTWRAPPING_QT_MAJOR=$qt -DCMAKE_CXX_COMPILER=$cxx $(quote "${cmake_args[@]}")"
   local test="env $(quote "${test_env[@]}") ctest --test-dir $build -j$jobs --output-on-failure \
@@ -199,7 +267,8 @@ run_leg() {
     qt_version=$(in_root "$root" "dpkg-query -W -f='\${Version}' $([ "$qt" = 5 ] && echo qtbase5-dev || echo qt6-base-dev)")
     qt_version=${qt_version%%+*}
   fi
-  "$source_tree/scripts/checks/leg-row.sh" "debian-$suite" "$leg" "${python##*/} $version" "Qt $qt_version" "$compiler" $counts
+  "$source_tree/scripts/checks/leg-row.sh" "debian-$(suite_release "$suite")" "$(suite_cpu "$suite" | grep . || echo x86-64)" \
+    "$leg" "${python##*/} $version" "Qt $qt_version" "$compiler" $counts
   [[ $counts == passed* ]]
 }
 
@@ -207,23 +276,24 @@ run_leg() {
 
 case ${1:-} in
   --list)
-    for s in trixie forky; do echo "$s: $(suite_legs $s)"; done
+    for s in $all_suites; do echo "$s: $(suite_legs "$s")"; done
     echo "forky, on demand: benchmark"
     exit 0 ;;
-  --remove)
-    [ -n "${2:-}" ] || die "--remove needs a suite"
+  --remove | --prepare)
+    [ -n "${2:-}" ] || die "$1 needs a suite"
     # Only a known suite's name: anything else (a path, say) never reaches rm.
-    suite_legs "$2" > /dev/null || die "unknown suite '$2': trixie or forky"
-    remove_root "$2"
+    suite_legs "$2" > /dev/null || die "unknown suite '$2': one of $all_suites"
+    [ "$(id -u)" -eq 0 ] || exec sudo --preserve-env=PYQTWRAPPING_ROOTS "$0" "$@"
+    if [ "$1" = --remove ]; then remove_root "$2"; else prepare_root "$2"; fi
     exit 0 ;;
-  ''|-*) sed -n '2,4s/^# \{0,1\}//p' "$0"; exit 2 ;;
+  ''|-*) sed -n '2,5s/^# \{0,1\}//p' "$0"; exit 2 ;;
 esac
 # An interrupt ends the run rather than the leg it falls in.
 trap 'exit 130' INT TERM
 [ "$(id -u)" -eq 0 ] || exec sudo --preserve-env=PYQTWRAPPING_ROOTS,PYQTWRAPPING_LEGS_TABLE,PYQTWRAPPING_BENCHMARK "$0" "$@"
 suite=$1
 shift
-suite_legs "$suite" > /dev/null || die "unknown suite '$suite': trixie or forky"
+suite_legs "$suite" > /dev/null || die "unknown suite '$suite': one of $all_suites"
 legs=("$@")
 [ ${#legs[@]} -gt 0 ] || read -ra legs <<< "$(suite_legs "$suite")"
 for leg in "${legs[@]}"; do leg_config "$suite" "$leg"; done

@@ -7,7 +7,7 @@ packages=(
   python3.11-dev python3-numpy python3.11-dbg
   libgtest-dev libbenchmark-dev pybind11-dev python3-pyqt5 python3-pyqt6
   clang libclang-rt-14-dev clang-format valgrind
-  debootstrap
+  debootstrap qemu-user-static
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -5,8 +5,9 @@
 # library and its unit tests against every CPython on the machine (Qt 5); builds both again with
 # AddressSanitizer and UndefinedBehaviorSanitizer and runs them with the interpreter on the system
 # allocator, so that every Python allocation is checked too; and fuzzes for a minute (Qt 5). Then
-# the legs of Debian 13 and Debian testing, each in a root file system of its own
-# (scripts/debian-leg.sh). Prints one table of every leg and fails when any leg failed.
+# the legs of Debian 13 and Debian testing, each in a root file system of its own, and those of
+# arm64, armhf and s390x, cross-compiled and run under qemu (scripts/debian-leg.sh). Prints one
+# table of every leg and fails when any leg failed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -39,7 +40,7 @@ preset_leg() {
     counts="FAILED 0 0 0"
   fi
   # shellcheck disable=SC2086
-  "$root/scripts/checks/leg-row.sh" debian-12 "$preset" "python3 $python_version" "Qt $(qt_version "$3")" \
+  "$root/scripts/checks/leg-row.sh" debian-12 x86-64 "$preset" "python3 $python_version" "Qt $(qt_version "$3")" \
     "g++ $gxx_version" $counts
   [[ $counts == passed* ]] || status=1
 }
@@ -64,6 +65,10 @@ preset_leg tsan build-tsan qtbase5-dev
 # CPython 3.14 and 3.15, the sanitizers, clang).
 "$root/scripts/debian-leg.sh" trixie || status=1
 "$root/scripts/debian-leg.sh" forky || status=1
+# Other CPUs: unsigned char (arm64), 32-bit long, pointers and Py_ssize_t (armhf), big-endian (s390x).
+for suite in trixie-arm64 trixie-armhf forky-s390x; do
+  "$root/scripts/debian-leg.sh" "$suite" || status=1
+done
 
 echo
 "$root/scripts/checks/leg-row.sh" --header

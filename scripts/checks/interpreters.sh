@@ -56,7 +56,7 @@ check() {
 
 # LEG INTERPRETER RESULT PASSED FAILED SKIPPED
 row() {
-  "$root/scripts/checks/leg-row.sh" debian-12 "$1" "$2" "Qt $qt_version" "g++ $gxx_version" "${@:3}"
+  "$root/scripts/checks/leg-row.sh" debian-12 x86-64 "$1" "$2" "Qt $qt_version" "g++ $gxx_version" "${@:3}"
 }
 qt_version=$(dpkg-query -W -f='${Version}' qtbase5-dev)
 qt_version=${qt_version%%+*}

@@ -160,10 +160,12 @@ TEST_F(HostileInputTest, HugeZeroStrideViews)
 {
     REQUIRE_NUMPY();
     exec("import numpy as np\n");
-    // Tables of 64 GiB, of more than size_t counts, and of an unknown type that would be zero-filled.
+    // Tables larger than memory, of more bytes than size_t counts, and of an unknown type that would
+    // be zero-filled. Views of narrow elements, since NumPy makes none of more bytes than a
+    // Py_ssize_t counts, which on 32-bit machines is less than such a table.
     for (const char *view :
-         {"np.broadcast_to(0.0, 2**33)", "np.broadcast_to(np.int16(1), 2**33)",
-          "np.lib.stride_tricks.as_strided(np.zeros(1, np.int8), shape=(2**61,), strides=(0,))"}) {
+         {"np.broadcast_to(np.float32(1), uncopyable)", "np.broadcast_to(np.int16(1), uncopyable)",
+          "np.lib.stride_tricks.as_strided(np.zeros(1, np.int8), shape=(unsizable,), strides=(0,))"}) {
         SCOPED_TRACE(view);
         unsigned long long count = 99;
         EXPECT_EQ(W::PyObject2DoubleTable(in(view), count), nullptr);

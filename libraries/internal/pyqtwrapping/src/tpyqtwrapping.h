@@ -24,7 +24,10 @@
 //    QStringTable2PyObject, QVariant2PyObject, voidType2PyObjectInternal, QObject2PyObject); lists of
 //    numbers and variants keep None in a slot they cannot fill, as their comments say. A report
 //    whose text cannot be made is printed as a MemoryError. bool2PyObject, the scalar readers,
-//    isNumpyArray, PyObject2NumPyArray and QObjectPtr2QObjectID allocate nothing.
+//    isNumpyArray, PyObject2NumPyArray and QObjectPtr2QObjectID allocate nothing. One exception is
+//    Qt's: a key sequence's text is made by Qt's Gui library, which is built without exceptions, so
+//    memory running out inside it ends the program on 32-bit ARM, whose unwinder stops there (and
+//    elsewhere leaves Qt's temporaries of that call unfreed).
 //  - A length that Python code reports (__len__ of anything but an exact list or tuple) is only a
 //    claim: the list made from such a sequence grows with the items it delivers.
 //  - A QString holds at most INT_MAX UTF-16 units under Qt 5 and PTRDIFF_MAX / 2 under Qt 6 (less

@@ -65,7 +65,8 @@ protected:
 
     // A table of cases in columns two or more spaces apart: a heading row naming the results, then
     // rows of an input and the results expected. Inputs that share every result share a row, as
-    // "a | b". A cell "$name" stands for values' text; a cell "=expression" for the Python ascii()
+    // "a | b". A cell "$name" stands for values' text, or the platform's ($wideLong and
+    // $wideULong, a long variant of 2**33 - 1 as Qt makes it); a cell "=expression" for the Python ascii()
     // of the expression; missing cells are empty. convert gives each result by its heading. A
     // failure names the input and the column.
     template <typename Convert>

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <cstring>
 #include <limits>
 #include <new>
 #include <type_traits>
@@ -95,7 +96,9 @@ inline QString variantText(const QVariant &variant)
     if (variant.userType() != QMetaType::QByteArray)
         return variant.toString();
     const QByteArray bytes = variant.toByteArray();
-    return QString::fromUtf8(bytes.constData(), int(qstrnlen(bytes.constData(), uint(bytes.size()))));
+    const char *data = bytes.constData();
+    const void *zero = std::memchr(data, 0, size_t(bytes.size())); // no uint cut of a 4 GiB array
+    return QString::fromUtf8(data, zero ? QtIndex(static_cast<const char *>(zero) - data) : bytes.size());
 }
 
 } // namespace PyQtWrappingPrivate

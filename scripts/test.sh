@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The test command. On this machine (Debian 12): installs what is missing, checks the C++ style
 # (scripts/checks/style.sh), builds everything and runs the whole test suite for Qt 5 and for Qt 6,
-# and installs both builds side by side; builds the
+# checks the documentation (scripts/checks/docs.sh) and installs both builds side by side; builds the
 # library and its unit tests against every CPython on the machine (Qt 5); builds both again with
 # AddressSanitizer and UndefinedBehaviorSanitizer and runs them with the interpreter on the system
 # allocator, so that every Python allocation is checked too; and fuzzes for a minute (Qt 5). Then
@@ -47,6 +47,8 @@ preset_leg() {
 
 preset_leg default build qtbase5-dev
 preset_leg qt6 build-qt6 qt6-base-dev
+# docs/conversions.md as the library writes it now, and every shell block of the documentation.
+"$root/scripts/checks/docs.sh" "$root/build" || status=1
 # Both builds in one prefix, a consumer of each package built and run.
 "$root/scripts/checks/consumer.sh" /usr/bin/python3 "$root/build" "$root/build-qt6" || status=1
 

@@ -28,10 +28,12 @@ inline QString numberText(double value)
 template <typename Iterator>
 std::string numbers(Iterator begin, Iterator end, bool present = true)
 {
+    if (!present)
+        return "null"; // a null row's range is not walked
     std::string out = "[";
     for (Iterator it = begin; it != end; ++it)
         out += (it == begin ? "" : ", ") + numberText(double(*it)).toStdString();
-    return present ? out + "]" : "null";
+    return out + "]";
 }
 
 inline const char *boolText(bool b) { return b ? "true" : "false"; }
@@ -71,6 +73,24 @@ inline QString leafText(const QVariant &v)
     case QMetaType::QKeySequence: return quoted(v.value<QKeySequence>().toString(QKeySequence::PortableText));
     default: return v.toString();
     }
+}
+
+// A variant tree as one line: type name and value, containers with their members, as
+// "list[int(1), map{k: QString("a")}]"; "invalid" for the invalid variant.
+inline std::string variantText(const QVariant &v)
+{
+    std::string out;
+    const QVariantMap map = v.toMap(); // empty unless a map
+    for (auto it = map.begin(); it != map.end(); ++it)
+        out += (out.empty() ? "" : ", ") + it.key().toStdString() + ": " + variantText(it.value());
+    for (const QVariant &member : v.userType() == QMetaType::QVariantList ? v.toList() : QVariantList())
+        out += (out.empty() ? "" : ", ") + variantText(member);
+    if (v.userType() == QMetaType::QVariantList)
+        return "list[" + out + "]";
+    if (v.userType() == QMetaType::QVariantMap)
+        return "map{" + out + "}";
+    return v.isValid() ? (typeName(v) + QLatin1Char('(') + leafText(v) + QLatin1Char(')')).toStdString()
+                       : "invalid";
 }
 
 } // namespace HostSupport

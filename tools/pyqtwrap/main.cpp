@@ -4,6 +4,7 @@
 // thread holds the interpreter lock throughout.
 #include "metatypes.h"
 #include "pyobjectref.h"
+#include "reference.h"
 #include "valuetext.h"
 #include "varianttopython.h"
 
@@ -48,6 +49,7 @@ Examples:
   pyqtwrap --as double-table '[1, 2.5, True]'
   echo 'list(range(3))' | pyqtwrap -
   pyqtwrap -f script.py --var data
+  pyqtwrap --reference > conversions.md
 )";
 
 std::string text(const QString &s) { return s.toStdString(); }
@@ -267,6 +269,7 @@ struct CommandLine
     QString script;
     QString variable;
     bool fromStdin = false;
+    bool reference = false;
 };
 
 int badUsage(const QCommandLineParser &parser, const QString &why)
@@ -317,7 +320,10 @@ int parseArguments(const QStringList &arguments, CommandLine &line)
                                   QStringLiteral("SCRIPT"));
     const QCommandLineOption var(QStringLiteral("var"), QStringLiteral("the variable --file takes"),
                                  QStringLiteral("NAME"), QStringLiteral("result"));
-    parser.addOptions({help, type, json, as, strict, file, var});
+    const QCommandLineOption reference(
+        QStringLiteral("reference"), QStringLiteral("write the conversion reference (every family on a fixed "
+                                                    "catalogue of inputs) as Markdown"));
+    parser.addOptions({help, type, json, as, strict, file, var, reference});
     parser.addPositionalArgument(QStringLiteral("EXPR"),
                                  QStringLiteral("a Python expression, or - for standard input"),
                                  QStringLiteral("[EXPR | -]"));
@@ -335,6 +341,7 @@ int parseArguments(const QStringList &arguments, CommandLine &line)
         return badUsage(parser, QStringLiteral("--type takes a type id or a Qt type name"));
     if (parser.isSet(as) && !(line.family = findFamily(parser.value(as))))
         return badUsage(parser, QStringLiteral("unknown family for --as: ") + parser.value(as));
+    line.reference = parser.isSet(reference);
     line.options.json = parser.isSet(json);
     line.options.strict = parser.isSet(strict);
     line.script = parser.value(file);
@@ -393,6 +400,8 @@ int main(int argc, char **argv)
         return parsed;
 
     Py_InitializeEx(0);
+    if (line.reference)
+        return writeReference();
     PyRef value(inputValue(line));
     if (!value) {
         if (PyErr_Occurred())

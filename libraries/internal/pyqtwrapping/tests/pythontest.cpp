@@ -167,8 +167,8 @@ std::vector<std::vector<std::string>> PythonTest::tableRows(const std::string &t
                 {"$wideULong", WideLong ? "ulong(8589934591)" : "ulong(4294967295)"}};
             cells.push_back(values.count(cell)     ? values.at(cell)
                             : platform.count(cell) ? platform.at(cell)
-                            : cell[0] == '='   ? reprOf(run(cell.substr(1), Py_eval_input))
-                                               : cell);
+                            : cell[0] == '='       ? reprOf(run(cell.substr(1), Py_eval_input))
+                                                   : cell);
         }
         if (!cells.empty())
             rows.push_back(cells);

@@ -5,25 +5,6 @@
 
 namespace {
 
-// A variant tree as one line: type name and value, containers with their members.
-std::string describe(const QVariant &v)
-{
-    std::string out;
-    const QVariantMap map = v.toMap(); // empty unless a map
-    for (auto it = map.begin(); it != map.end(); ++it)
-        out += (out.empty() ? "" : ", ") + it.key().toStdString() + ": " + describe(it.value());
-    for (const QVariant &member : v.userType() == QMetaType::QVariantList ? v.toList() : QVariantList())
-        out += (out.empty() ? "" : ", ") + describe(member);
-    if (v.userType() == QMetaType::QVariantList)
-        return "list[" + out + "]";
-    if (v.userType() == QMetaType::QVariantMap)
-        return "map{" + out + "}";
-    return v.isValid()
-               ? (HostSupport::typeName(v) + QLatin1Char('(') + HostSupport::leafText(v) + QLatin1Char(')'))
-                     .toStdString()
-               : "invalid";
-}
-
 // A type id by its Qt name ("short"), or a number.
 int typeId(const std::string &name)
 {
@@ -50,7 +31,7 @@ protected:
         PyErr_Clear();
         if (to)
             HostSupport::convertVariant(v, typeId(to + 4));
-        results["variant"] = describe(v);
+        results["variant"] = HostSupport::variantText(v);
         results["back"] =
             reprOf(v.userType() == QMetaType::QVariantList ? W::QVariantList2PyObject(v.toList())
                                                            : W::QVariant2PyObject(v));

@@ -58,7 +58,7 @@ suite_packages() {
   local common="g++ cmake ninja-build pkg-config python3-dev python3-numpy qt6-base-dev
     libgtest-dev libbenchmark-dev pybind11-dev python3-pyqt6"
   case $1 in
-    trixie) echo "$common python3.13-dev python3.13-dbg qtbase5-dev python3-pyqt5 dpkg-dev lintian" ;;
+    trixie) echo "$common python3.13-dev python3.13-dbg qtbase5-dev python3-pyqt5 dpkg-dev lintian man-db" ;;
     forky) echo "$common python3.14-dev python3.15-dev clang-22 libclang-rt-22-dev nanobind-dev
       python3-pyside6.qtcore" ;;
     *) return 1 ;;

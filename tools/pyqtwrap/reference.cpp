@@ -352,11 +352,11 @@ void tables()
         {{"PyObject2DoubleMatrix",
           [](PyObject *o) {
               int rows = -1, columns = -1;
-              double **m = W::PyObject2DoubleMatrix(o, rows, columns);
+              const std::unique_ptr<double *[]> m(W::PyObject2DoubleMatrix(o, rows, columns));
               std::string out;
               for (int r = 0; m && r < rows; ++r) {
-                  out += (r ? ", " : "") + numbers(m[r], m[r] + columns, m[r] != nullptr);
-                  delete[] m[r];
+                  const std::unique_ptr<double[]> row(m[r]);
+                  out += (r ? ", " : "") + numbers(row.get(), row.get() + columns, row != nullptr);
               }
               const std::string shape = std::to_string(rows) + " x " + std::to_string(columns);
               return shape + (m ? ", [" + out + "]" : ", null");

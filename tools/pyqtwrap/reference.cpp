@@ -19,6 +19,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 using namespace HostSupport;
@@ -237,7 +238,11 @@ void scalars()
         return [read](PyObject *o) {
             bool ok = false;
             const auto v = read(o, &ok);
-            return withOk(numberText(double(v)).toStdString(), ok);
+            // Integers in full: a 64-bit value through double would be rounded.
+            if constexpr (std::is_integral_v<decltype(v)>)
+                return withOk(std::to_string(v), ok);
+            else
+                return withOk(numberText(v).toStdString(), ok);
         };
     };
     pythonFamily(

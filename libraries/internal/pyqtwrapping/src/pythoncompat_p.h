@@ -51,6 +51,19 @@ inline bool strStorageReady(PyObject *str)
 #endif
 }
 
+// Records an exception as the interpreter's last one, as PyErr_Print does: sys.last_type,
+// sys.last_value and sys.last_traceback, and from 3.12 sys.last_exc. Leaves no error pending.
+inline void recordLastException(PyObject *type, PyObject *value, PyObject *traceback)
+{
+#if PY_VERSION_HEX >= 0x030C0000
+    if (PySys_SetObject("last_exc", value) < 0)
+        PyErr_Clear();
+#endif
+    if (PySys_SetObject("last_type", type) < 0 || PySys_SetObject("last_value", value) < 0 ||
+        PySys_SetObject("last_traceback", traceback) < 0)
+        PyErr_Clear();
+}
+
 } // namespace PyQtWrappingPrivate
 
 #endif // PYTHONCOMPAT_P_H

@@ -77,6 +77,13 @@ T *newArray(size_t n, bool init = false)
     return array;
 }
 
+// Prints the pending Python error as the interpreter's PyErr_Print does (recorded as the last
+// exception, handed to sys.excepthook) and clears it, but so that nothing the hook or sys.stderr
+// does can end the process or leave an error pending: PyErr_Print exits the process when the hook
+// raises SystemExit. A hook that raises anything is passed by, and the error is printed by the
+// interpreter's own printer instead (which gives up quietly when sys.stderr cannot be written).
+void printPendingError() noexcept;
+
 // Reports the message that make() gives; one that cannot be made for lack of memory is reported as
 // a MemoryError, so that reporting never ends a conversion.
 template <typename Make>
@@ -85,7 +92,7 @@ void reportMade(Make &&make) noexcept
     orRefusal([&] { TPyQtWrapping::showErrorMessage(make()); },
               [] {
                   PyErr_NoMemory();
-                  PyErr_Print();
+                  printPendingError();
               });
 }
 

@@ -353,10 +353,15 @@ void convertStrided(double *table, const char *data, npy_intp n, npy_intp stride
         table[i] = static_cast<double>(readElement<Element, Swapped>(data, stride, i));
 }
 
+// An array's elements need not be aligned (np.frombuffer at an odd offset, a view of a record's
+// field): only an aligned contiguous array is read through a typed pointer, which some processors
+// (32-bit ARM) cannot do at an unaligned address; any other goes element by element through
+// memcpy, which is defined at every address.
 template <typename Element>
 void convertElements(double *table, const char *data, npy_intp n, npy_intp stride, bool swapped)
 {
-    if (stride == npy_intp(sizeof(Element)) && !swapped) {
+    const bool aligned = reinterpret_cast<uintptr_t>(data) % alignof(Element) == 0;
+    if (stride == npy_intp(sizeof(Element)) && !swapped && aligned) {
         if (std::is_same<Element, double>::value) {
             std::memcpy(table, data, size_t(n) * sizeof(double));
             return;

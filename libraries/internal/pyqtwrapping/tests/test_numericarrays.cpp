@@ -147,7 +147,9 @@ TEST_F(NumericArraysTest, TablesMatricesAndNumberListsToPythonLists)
 TEST_F(NumericArraysTest, NumpyArraysToDoubleTables)
 {
     REQUIRE_NUMPY();
-    exec("import numpy as np\nSub = type('Sub', (np.ndarray,), {})\n");
+    // odd(): the values' array one byte past an aligned address, as a file parser makes it.
+    exec("import numpy as np\nSub = type('Sub', (np.ndarray,), {})\n"
+         "odd = lambda v, t: np.frombuffer(b'_' + np.array(v, t).tobytes(), t, offset=1)\n");
     // PyObject2DoubleTable gives what numPyArray2DoubleTable gives.
     const auto results = [&](double *values, unsigned long long count) {
         return Results{
@@ -178,10 +180,14 @@ TEST_F(NumericArraysTest, NumpyArraysToDoubleTables)
         np.zeros(2, dtype=bool)                                   [0, 0]                     2      $bool
         np.array([1, 2], dtype=np.int16)                          [0, 0]                     2      $int16
         np.array([0x7ff8000000001234, 1 << 63], 'u8').view('f8')  [nan, -0]                  2
+        odd([1.5, -2], 'f4') | odd([1.5, -2], 'f8') | odd([1.5, -2], '>f4')  [1.5, -2]      2
+        odd([7, -8], 'i4') | odd([7, -8], 'i8') | odd([7, -8], '>i8')        [7, -8]        2
+        odd([7, 8], 'u2')                                         [0, 0]                     2      $uint16
         np.zeros((1, 3)) | np.array(1.0) | np.array([])           null                       0
     )",
                 {{"$bool", typeError("Unknown type 0 of NumPy array")},
-                 {"$int16", typeError("Unknown type 3 of NumPy array")}});
+                 {"$int16", typeError("Unknown type 3 of NumPy array")},
+                 {"$uint16", typeError("Unknown type 4 of NumPy array")}});
     unsigned long long count = 99;
     for (const char *notArray : {"[1.0]", "np.float64(1.0)", "np.arange(3.0).view(Sub)"})
         EXPECT_FALSE(W::isNumpyArray(in(notArray))) << notArray;

@@ -88,7 +88,7 @@ T *listToTable(PyObject *list, Py_ssize_t n)
         if (!item || !parseElement(item, table[i]))
             return nullptr;
     }
-    return PyList_GET_SIZE(list) == n ? table.release() : nullptr;
+    return listStillHolds(list, n) ? table.release() : nullptr;
 }
 
 // The tables that report no size read the list's length as a 32-bit count; a table that cannot be

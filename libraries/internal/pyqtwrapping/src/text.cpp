@@ -319,42 +319,54 @@ QStringList TPyQtWrapping::PyObject2QStringList(PyObject *pyObject, bool strict,
     setOk(ok, accepted);
     if (!accepted)
         return QStringList();
-    return orRefusal([&] { return convertItems<QString>(pyObject, textOfObject); },
-                     emptyAndNotOk<QStringList>(ok));
+    return orRefusal(
+        [&] {
+            TextReader texts;
+            return convertItems<QString>(pyObject, texts);
+        },
+        emptyAndNotOk<QStringList>(ok));
 }
 
 namespace {
 
+// The inner lists as PyObject2QStringList reads them in strict mode; an inner list met again gives
+// the list it gave the first time.
 QList<QStringList> stringTable(PyObject *pyObject, bool strict, bool *ok)
 {
     QList<QStringList> result;
     setOk(ok, false);
     if (!isStringListSource(pyObject, strict))
         return result;
+    SeenObjects<QStringList> seen;
+    TextReader texts;
     const int n = sequenceCount(pyObject);
     for (int i = 0; i < n; ++i) {
-        bool itemOk = false;
-        QStringList inner =
-            TPyQtWrapping::PyObject2QStringList(sequenceItem(pyObject, i).get(), true, &itemOk);
-        if (!itemOk)
+        const PyRef item = sequenceItem(pyObject, i);
+        if (!item || !isStringListSource(item.get(), true))
             return result;
-        result.append(std::move(inner));
+        if (const QStringList *known = seen.find(item.get())) {
+            result.append(*known);
+            continue;
+        }
+        result.append(convertItems<QString>(item.get(), texts));
+        seen.add(item.get(), result.last());
     }
     setOk(ok, true);
     return result;
 }
 
-// The n items of a list as texts.
+// The n items of a list as texts, or null when the list no longer has n items at the end.
 QString *listToTexts(PyObject *list, int n)
 {
     std::unique_ptr<QString[]> table(newArray<QString>(size_t(n)));
+    TextReader texts;
     for (int i = 0; i < n; ++i) {
-        // An element's __float__ may shrink the list: a gone index gives a null string.
+        // An element's __float__ may change the list: a gone index gives a null string.
         const PyRef item = sequenceItem(list, i, ItemAccess::ListStorage);
         if (item)
-            table[i] = isExactBytes(item.get()) ? textOfObject(item.get()) : floatText(item.get());
+            table[i] = isExactBytes(item.get()) ? texts(item.get()) : floatText(item.get());
     }
-    return table.release();
+    return listStillHolds(list, n) ? table.release() : nullptr;
 }
 
 } // namespace

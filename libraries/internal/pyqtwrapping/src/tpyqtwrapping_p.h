@@ -16,6 +16,7 @@
 #include <new>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace PyQtWrappingPrivate {
 
@@ -104,6 +105,15 @@ void reportMade(Make &&make) noexcept
 QString textOfObject(PyObject *object);
 
 // ---- References and type tests ----------------------------------------------------------------------
+
+// The rule for borrowed references: none outlives a call that can run Python code. Such calls are
+// any call on an object that is not of an exact built-in type (the PyObject_, PySequence_,
+// PyMapping_, PyNumber_ functions and PyArg_Parse on it), any comparison or hash, and any
+// allocation of a Python object, since the collector may run a __del__ then. Python code may
+// clear the container a borrowed item came from and free the item. So an item is held with a PyRef
+// before any such call: sequenceItem() and the variant conversion's mapping walk hand out held
+// items, and the loops that read a container's storage in place read exact built-in values only
+// and call nothing that runs Python code.
 
 // Owns one strong reference and releases it on every path out of a scope.
 class PyRef
@@ -276,6 +286,11 @@ inline PyRef sequenceItem(PyObject *sequence, Py_ssize_t i, ItemAccess access = 
     return item;
 }
 
+// Whether a list still holds the n items a table was made for. A table carries no count of its own
+// (the host takes it from the list), and converting its elements may run Python code that changes
+// the list: a table is handed back only when this holds at the end.
+inline bool listStillHolds(PyObject *list, Py_ssize_t n) { return PyList_GET_SIZE(list) == n; }
+
 inline bool isExactListOrTuple(PyObject *o) { return PyList_CheckExact(o) || PyTuple_CheckExact(o); }
 
 // How many entries to reserve for the n items of a sequence. An exact list's or tuple's length is
@@ -309,6 +324,97 @@ QList<T> convertItems(PyObject *sequence, Convert &&convert)
         result.append(convert(sequenceItem(sequence, i).get()));
     return result;
 }
+
+// ---- Objects met again -------------------------------------------------------------------------------
+//
+// One Python object can stand in many places of one input: [row] * 1000, or a list whose two items
+// are the same list, 64 levels down, which is 65 objects and 2**64 paths. A conversion that builds
+// a Qt value per object it meets keeps the value it made for each container and long text, and
+// gives it again, shared by Qt's implicit sharing, when it meets the object again: its cost follows
+// the distinct objects, never the paths.
+
+// Values made from objects during one conversion. Each object is held until the conversion ends,
+// so that while it runs no other object can take a remembered address. An open-addressing table of
+// indexes into the entries, at most half full.
+template <typename T>
+class SeenObjects
+{
+public:
+    const T *find(PyObject *object) const
+    {
+        for (size_t i = slotOf(object); !m_slots.empty() && m_slots[i]; i = (i + 1) & mask())
+            if (m_entries[m_slots[i] - 1].object.get() == object)
+                return &m_entries[m_slots[i] - 1].value;
+        return nullptr;
+    }
+    void add(PyObject *object, T value)
+    {
+        if (2 * (m_entries.size() + 1) > m_slots.size())
+            rehash(std::max<size_t>(16, 2 * m_slots.size()));
+        m_entries.push_back({PyRef::borrowed(object), std::move(value)});
+        place(object, m_entries.size());
+    }
+
+private:
+    struct Entry
+    {
+        PyRef object;
+        T value;
+    };
+    size_t mask() const { return m_slots.size() - 1; }
+    size_t slotOf(PyObject *object) const
+    {
+        const uint64_t key = uint64_t(reinterpret_cast<uintptr_t>(object) >> 4);
+        return m_slots.empty() ? 0 : size_t((key * 0x9E3779B97F4A7C15ULL) >> 32) & mask();
+    }
+    void place(PyObject *object, size_t entry)
+    {
+        size_t i = slotOf(object);
+        while (m_slots[i])
+            i = (i + 1) & mask();
+        m_slots[i] = entry;
+    }
+    void rehash(size_t size)
+    {
+        m_slots.assign(size, 0);
+        for (size_t e = 0; e < m_entries.size(); ++e)
+            place(m_entries[e].object.get(), e + 1);
+    }
+    std::vector<Entry> m_entries;
+    std::vector<size_t> m_slots; // an entry's index + 1, or 0 for a free slot
+};
+
+// Texts of at least this many units are read once per object by a TextReader; a shorter one costs
+// less to read again than to look up.
+constexpr Py_ssize_t LongText = 256;
+
+// textOfObject for a conversion that reads many texts: a long str or bytes met again gives the
+// text it gave the first time.
+class TextReader
+{
+public:
+    QString operator()(PyObject *object)
+    {
+        if (!isLong(object))
+            return textOfObject(object);
+        if (const QString *seen = m_seen.find(object))
+            return *seen;
+        QString text = textOfObject(object);
+        m_seen.add(object, text);
+        return text;
+    }
+
+private:
+    static bool isLong(PyObject *o)
+    {
+        if (!o)
+            return false;
+        if (isExactStr(o))
+            return strStorageReady(o) && PyUnicode_GET_LENGTH(o) >= LongText;
+        return PyBytes_Check(o) && PyBytes_GET_SIZE(o) >= LongText;
+    }
+    SeenObjects<QString> m_seen;
+};
 
 // ---- Lists out --------------------------------------------------------------------------------------
 //

@@ -8,6 +8,10 @@
 #include <cfloat>
 #include <vector>
 
+#if defined(__linux__)
+#include <pthread.h> // the thread's stack bounds
+#endif
+
 using namespace PyQtWrappingPrivate;
 
 // ---- Python to variant --------------------------------------------------------------------------
@@ -17,25 +21,62 @@ namespace {
 constexpr int InferType = -1;
 constexpr unsigned HighestKnownType = QMetaType::QKeySequence; // 75 in Qt 5, 4107 in Qt 6
 
-// Containers nest at most this deep, never deeper than the interpreter's recursion limit, and
-// the conversion uses at most StackBudget bytes of stack (frames are larger in some builds), so
-// that neither the conversion nor the destruction of the variant tree exhausts the stack.
+// Containers nest at most DepthCap levels, and never deeper than the interpreter's recursion limit.
 constexpr int DepthCap = 5000;
-// AddressSanitizer surrounds every local with guard zones, which makes frames some times larger.
-#if defined(__SANITIZE_ADDRESS__)
-#define PYQTWRAPPING_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define PYQTWRAPPING_ASAN 1
-#endif
-#endif
-#ifdef PYQTWRAPPING_ASAN
-constexpr uintptr_t StackBudget = 4 * 1024 * 1024;
-#else
-constexpr uintptr_t StackBudget = 2 * 1024 * 1024;
-#endif
+// The conversion's own frames take at most this share of the stack that the thread has left when
+// it starts, and at most MaxStack bytes, so that Python code that it calls at its deepest level (an
+// item's __len__, __index__ or __del__) keeps the rest, whatever sys.setrecursionlimit lets that
+// code do. Where the platform does not tell the stack's bounds, FallbackStack bytes.
+constexpr uintptr_t StackShare = 8;
+constexpr uintptr_t MaxStack = 1024 * 1024;
+constexpr uintptr_t FallbackStack = 512 * 1024;
+// Below this depth the stack is not looked at: so few frames cannot matter, and finding the
+// thread's stack bounds costs more than a small conversion.
+constexpr size_t ShallowDepth = 64;
 
 uintptr_t stackPosition() { return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)); }
+
+// The bytes of stack below `here` that the calling thread may still use; 0 where it is not known.
+// Every processor the library runs on grows its stack downwards.
+uintptr_t stackLeft(uintptr_t here)
+{
+#if defined(__linux__)
+    pthread_attr_t attributes;
+    if (pthread_getattr_np(pthread_self(), &attributes) != 0)
+        return 0;
+    void *low = nullptr;
+    size_t size = 0;
+    const bool known = pthread_attr_getstack(&attributes, &low, &size) == 0;
+    pthread_attr_destroy(&attributes);
+    return known && here > reinterpret_cast<uintptr_t>(low) ? here - reinterpret_cast<uintptr_t>(low) : 0;
+#else
+    (void)here;
+    return 0;
+#endif
+}
+
+// How deep one conversion may nest containers.
+class NestingBudget
+{
+public:
+    bool allows(size_t depth)
+    {
+        if (depth >= m_levels)
+            return false;
+        if (depth < ShallowDepth)
+            return true;
+        if (!m_bytes) {
+            const uintptr_t left = stackLeft(m_start);
+            m_bytes = left ? std::min(left / StackShare, MaxStack) : FallbackStack;
+        }
+        return m_start - stackPosition() <= m_bytes;
+    }
+
+private:
+    const uintptr_t m_start = stackPosition();
+    const size_t m_levels = size_t(std::max(0, std::min(Py_GetRecursionLimit(), DepthCap)));
+    uintptr_t m_bytes = 0; // found when the conversion first goes deep
+};
 
 // The nearest float to a double, with IEEE rounding: beyond the float range gives an infinity.
 float toNearestFloat(double value)
@@ -131,7 +172,8 @@ QVariant typedVariant(QMetaType::Type type, T value)
     return variantOf(type, &value);
 }
 
-// One conversion call: the containers on the current path and the depth, for cycles and nesting.
+// One conversion call: the containers on the current path, for cycles and nesting, and the values
+// made so far, for containers and long texts met again.
 class VariantConverter
 {
 public:
@@ -140,23 +182,30 @@ public:
 private:
     QVariant toMap(PyObject *o);
     QVariant toList(PyObject *o);
-    bool enter(PyObject *container);
-    void leave() { m_path.pop_back(); }
+    QVariant toText(PyObject *o, int type);
+    // A container's value, made by build() the first time it is met; the invalid variant for a
+    // container on the current path (a cycle) or beyond the nesting budget.
+    template <typename Build>
+    QVariant container(PyObject *o, Build &&build);
 
     std::vector<PyObject *> m_path;
-    const uintptr_t m_stackStart = stackPosition();
+    NestingBudget m_budget;
+    SeenObjects<QVariant> m_containers;
+    TextReader m_texts;
 };
 
-bool VariantConverter::enter(PyObject *container)
+template <typename Build>
+QVariant VariantConverter::container(PyObject *o, Build &&build)
 {
-    const int limit = std::min(Py_GetRecursionLimit(), DepthCap);
-    const uintptr_t here = stackPosition();
-    const uintptr_t used = here < m_stackStart ? m_stackStart - here : here - m_stackStart;
-    if (int(m_path.size()) >= limit || used > StackBudget ||
-        std::find(m_path.begin(), m_path.end(), container) != m_path.end())
-        return false;
-    m_path.push_back(container);
-    return true;
+    if (const QVariant *seen = m_containers.find(o))
+        return *seen;
+    if (!m_budget.allows(m_path.size()) || std::find(m_path.begin(), m_path.end(), o) != m_path.end())
+        return QVariant();
+    m_path.push_back(o);
+    QVariant value = build();
+    m_path.pop_back();
+    m_containers.add(o, value);
+    return value;
 }
 
 // A value of an exact built-in scalar type, or None.
@@ -178,83 +227,93 @@ bool convertsWithoutPython(PyObject *o)
     return std::all_of(items, items + PySequence_Fast_GET_SIZE(o), isPlainScalar);
 }
 
+// Key-value pairs, each held.
+using HeldItems = std::vector<std::pair<PyRef, PyRef>>;
+
+// The items of a mapping's items list, held, both null for an item that is no pair. The list may
+// be the mapping's own (PyMapping_Items hands on the exact list that items() returns), which any
+// Python code may change, so every pair is taken and held before any value converts.
+HeldItems heldPairs(PyObject *items)
+{
+    HeldItems held;
+    const int n = count32(PyList_GET_SIZE(items));
+    held.reserve(size_t(std::max(n, 0)));
+    for (int i = 0; i < n; ++i) {
+        PyObject *pair = PyList_GET_ITEM(items, i);
+        const Py_ssize_t size = PyTuple_Check(pair) ? PyTuple_GET_SIZE(pair) : 0;
+        held.emplace_back(PyRef::borrowed(size > 0 ? PyTuple_GET_ITEM(pair, 0) : nullptr),
+                          PyRef::borrowed(size > 1 ? PyTuple_GET_ITEM(pair, 1) : nullptr));
+    }
+    return held;
+}
+
 // Calls visit(key, value) for the items of a mapping as PyMapping_Items lists them when the
-// conversion begins, both null for an item that is no pair. An exact dict is read in place for as
-// long as its values convert without running Python code; before one that may, the items left are
-// taken aside, held, as they are then. False, with the error of the items call pending, when the
-// items of another mapping cannot be listed.
+// conversion begins. An exact dict is read in place for as long as its values convert without
+// running Python code; before one that may, the items left are taken aside, held, as they are
+// then. False, with the error of the items call pending, when the items of another mapping cannot
+// be listed.
 template <typename Visit>
 bool forEachMappingItem(PyObject *o, Visit &&visit)
 {
+    HeldItems held;
     if (PyDict_CheckExact(o)) {
         Py_ssize_t position = 0;
         PyObject *key = nullptr;
         PyObject *value = nullptr;
         while (PyDict_Next(o, &position, &key, &value)) {
             if (!convertsWithoutPython(value)) {
-                std::vector<std::pair<PyRef, PyRef>> rest;
                 do
-                    rest.emplace_back(PyRef::borrowed(key), PyRef::borrowed(value));
+                    held.emplace_back(PyRef::borrowed(key), PyRef::borrowed(value));
                 while (PyDict_Next(o, &position, &key, &value));
-                for (const auto &pair : rest)
-                    visit(pair.first.get(), pair.second.get());
                 break;
             }
             visit(key, value);
         }
-        return true;
+    } else {
+        PyRef items(PyMapping_Items(o));
+        if (!items)
+            return false;
+        held = heldPairs(items.get());
     }
-    PyRef items(PyMapping_Items(o)); // a list no Python code can reach
-    if (!items)
-        return false;
-    const int n = count32(PyList_Size(items.get()));
-    for (int i = 0; i < n; ++i) {
-        PyObject *pair = PyList_GetItem(items.get(), i);
-        PyObject *key = pair ? PyTuple_GetItem(pair, 0) : nullptr;
-        PyObject *value = key ? PyTuple_GetItem(pair, 1) : nullptr;
-        if (!value)
-            PyErr_Clear();
-        visit(key, value);
-    }
+    for (const auto &item : held)
+        visit(item.first.get(), item.second.get());
     return true;
 }
 
 QVariant VariantConverter::toMap(PyObject *o)
 {
-    if (!PyMapping_Check(o) || !enter(o))
+    if (!PyMapping_Check(o))
         return QVariant();
-    QVariantMap map;
-    bool listed = false;
-    {
+    return container(o, [&] {
+        QVariantMap map;
         DeferredError deferred;
-        listed = forEachMappingItem(o, [&](PyObject *key, PyObject *value) {
+        const bool listed = forEachMappingItem(o, [&](PyObject *key, PyObject *value) {
             // The value first, then the key; a later equal key replaces the value.
             QVariant converted = value ? convert(value, InferType) : QVariant();
             deferred.collect();
-            map.insert(textOfObject(key), std::move(converted));
+            map.insert(m_texts(key), std::move(converted));
         });
-    }
-    leave();
-    return listed ? QVariant(map) : QVariant(); // a failed items call stays pending
+        return listed ? QVariant(map) : QVariant(); // a failed items call stays pending
+    });
 }
 
 QVariant VariantConverter::toList(PyObject *o)
 {
-    if (!PySequence_Check(o) || !enter(o))
+    if (!PySequence_Check(o))
         return QVariant();
-    QVariantList list;
-    const int n = count32(PySequence_Size(o)); // a failed size query stays pending
-    if (n > 0) {
+    return container(o, [&] {
+        QVariantList list;
+        const int n = count32(PySequence_Size(o)); // a failed size query stays pending
         DeferredError deferred;
-        list.reserve(reservationFor(o, n));
+        if (n > 0)
+            list.reserve(reservationFor(o, n));
         for (int i = 0; i < n; ++i) {
             const PyRef member = sequenceItem(o, i);
             list.append(member ? convert(member.get(), InferType) : QVariant());
             deferred.collect();
         }
-    }
-    leave();
-    return QVariant(list);
+        return QVariant(list);
+    });
 }
 
 QVariant toBool(PyObject *o)
@@ -326,9 +385,9 @@ QVariant toLong(PyObject *o, int type)
                : QVariant();
 }
 
-QVariant toText(PyObject *o, int type)
+QVariant VariantConverter::toText(PyObject *o, int type)
 {
-    const QString text = textOfObject(o);
+    const QString text = m_texts(o);
     if (type == QMetaType::QKeySequence)
         return QVariant(QKeySequence::fromString(text, QKeySequence::PortableText));
     return QVariant(text);

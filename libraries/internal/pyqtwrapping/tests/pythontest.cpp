@@ -41,6 +41,15 @@ a = []; a.append([a])
 deep = globals().get('deep') or __import__('functools').reduce(lambda d, _: [d], range(100000), [])
 class Clears(list): __len__ = lambda s: (target.clear(), target.update(z=9), 0)[2]
 def clearing(): global target; target = {'b': 1, 'a': Clears(), 'c': 2}; return target
+class Empties(list): __len__ = lambda s: (target.clear(), 0)[1]
+# Values met again: n levels of a list (or dict) holding the level below twice, 2**n paths.
+shared = lambda n, pair=lambda a: [a, a]: __import__('functools').reduce(lambda a, _: pair(a), range(n), [])
+# A mapping whose items() is its own list, which the first value's __len__ empties: the only
+# references to that pair and value go with it.
+def own_items():
+    pairs = [('k', Empties()), ('j', 'v')]
+    global target; target = pairs
+    return type('M', (dict,), {'items': lambda s: pairs})()
 )");
 }
 

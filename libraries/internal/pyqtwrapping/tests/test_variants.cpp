@@ -2,6 +2,7 @@
 #include "pythontest.h"
 
 #include <cstring>
+#include <pthread.h>
 
 namespace {
 
@@ -73,6 +74,9 @@ TEST_F(VariantsTest, InferredAndRequestedContainersAndTexts)
         [BadLen(), 7, NoLen()]                                                               list[list[], int(7), list[]]                   [None, 7, None]  IndexError
         {'a': BadLen(), 'b': NoLen()}                                                        map{a: list[], b: list[]}                      None             IndexError
         clearing()                                                                           map{a: list[], b: int(1), c: int(2)}           None
+        own_items() as QVariantMap                                                           map{j: QString("v"), k: list[]}                None
+        shared(2)                                                                            list[list[list[], list[]], list[list[], list[]]]  [None, None]
+        shared(2, lambda a: {'a': a, 'b': a})                                                map{a: map{a: list[], b: list[]}, b: map{a: list[], b: list[]}}  None
     )");
     EXPECT_EQ(reprOf(W::QVariant2PyObject(QVariantList{1})), "None");
     EXPECT_EQ(reprOf(W::voidType2PyObjectInternal(QMetaType::Int, nullptr)), "None");
@@ -118,17 +122,63 @@ TEST_F(VariantsTest, IntegerAndFloatWidths)
     )");
 }
 
-TEST_F(VariantsTest, DeepNestingStopsAtTheRecursionLimit)
+namespace {
+
+// How many single-member lists a variant holds one inside the other.
+int depthOf(QVariant v)
 {
-    // At most the limit and 5000 levels, fewer where frames are large.
-    for (const char *limit : {"1000", "200000"}) {
-        exec(std::string("sys.setrecursionlimit(") + limit + ")\n");
-        QVariant v = W::PyObject2QVariant(in("deep"));
-        int depth = 0;
-        for (; v.userType() == QMetaType::QVariantList && v.toList().size() == 1; ++depth)
-            v = v.toList().at(0);
-        EXPECT_TRUE(!v.isValid() && depth >= 1000 && depth <= std::min(std::atoi(limit), 5000))
-            << limit << ": " << depth;
-    }
+    int depth = 0;
+    for (; v.userType() == QMetaType::QVariantList && v.toList().size() == 1; ++depth)
+        v = v.toList().at(0);
+    return v.isValid() ? -1 : depth;
+}
+
+// Converts on a thread of its own with a stack of the given size.
+int depthOnThread(PyObject *o, size_t stack)
+{
+    std::pair<PyObject *, int> work{o, 0};
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, stack);
+    pthread_t thread;
+    Py_BEGIN_ALLOW_THREADS;
+    pthread_create(
+        &thread, &attributes,
+        [](void *arg) -> void * {
+            auto *w = static_cast<std::pair<PyObject *, int> *>(arg);
+            const PyGILState_STATE state = PyGILState_Ensure();
+            w->second = depthOf(W::PyObject2QVariant(w->first));
+            PyGILState_Release(state);
+            return nullptr;
+        },
+        &work);
+    pthread_join(thread, nullptr);
+    Py_END_ALLOW_THREADS;
+    pthread_attr_destroy(&attributes);
+    return work.second;
+}
+
+} // namespace
+
+// Nesting stops at the recursion limit, at 5000 levels, and where the conversion has taken an eighth
+// of its thread's stack. Containers met again cost nothing more, however many paths reach them.
+TEST_F(VariantsTest, NestingStopsAtTheRecursionLimitAndTheStack)
+{
     exec("sys.setrecursionlimit(1000)\n");
+    EXPECT_EQ(depthOf(W::PyObject2QVariant(in("deep"))), 1000);
+    exec("sys.setrecursionlimit(10**6)\n");
+    const int depth = depthOf(W::PyObject2QVariant(in("deep")));
+    EXPECT_TRUE(depth > 1000 && depth <= 5000) << depth;
+    const int onSmallStack = depthOnThread(in("deep"), 256 * 1024);
+    EXPECT_TRUE(onSmallStack >= 64 && onSmallStack < 1000) << onSmallStack;
+    exec("sys.setrecursionlimit(1000)\n");
+
+    QVariant wide = W::PyObject2QVariant(in("[[i] for i in range(1500)]"));
+    EXPECT_EQ(HostSupport::variantText(wide.toList().last()), "list[int(1499)]");
+    for (const char *graph : {"shared(64)", "shared(64, lambda a: {'a': a, 'b': a})"}) {
+        QVariant v = W::PyObject2QVariant(in(graph));
+        for (int level = 0; level < 64; ++level)
+            v = v.userType() == QMetaType::QVariantMap ? v.toMap().value("b") : v.toList().value(1);
+        EXPECT_EQ(HostSupport::variantText(v), "list[]") << graph;
+    }
 }

@@ -142,6 +142,8 @@ double **matrixRows(PyObject *list, int rows, Py_ssize_t width)
     // Converting an element may run Python code that changes the lists. A row that is gone, or
     // no longer a list of the column count when its turn comes, is a null row, so that every
     // row handed back holds exactly the column count of doubles.
+    if (!fitsInMemory(double(rows) * double(width) * sizeof(double))) // rows may all be one list
+        throw std::bad_alloc();
     MatrixGuard guard{newArray<double *>(size_t(rows), true), rows};
     for (int i = 0; i < rows; ++i) {
         const PyRef row = sequenceItem(list, i, ItemAccess::ListStorage);

@@ -1,6 +1,8 @@
 // The class's special members, and the one way every conversion reports a refusal.
 #include "tpyqtwrapping_p.h"
 
+#include <unistd.h>
+
 using PyQtWrappingPrivate::PyRef;
 using PyQtWrappingPrivate::recordLastException;
 
@@ -49,4 +51,13 @@ void PyQtWrappingPrivate::printPendingError() noexcept
         PyErr_Display(type, value, traceback);
     }
     PyErr_Clear();
+}
+
+bool PyQtWrappingPrivate::fitsInMemory(double bytes) noexcept
+{
+    constexpr double Small = 64.0 * 1024 * 1024; // not worth asking the system about
+    if (bytes < Small)
+        return true;
+    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+    return pages <= 0 || pageSize <= 0 || bytes <= double(pages) * double(pageSize);
 }

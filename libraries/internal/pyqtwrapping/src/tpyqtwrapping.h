@@ -86,9 +86,13 @@ public:
     // ---- Error reporting ----------------------------------------------------------------------
 
     // Raises the message as a Python TypeError, lets the interpreter print it through its
-    // exception hook (to sys.stderr by default) and clears it. A Python error pending before the
-    // call is discarded unprinted; none is pending afterwards. Hosts may use it for their own
-    // reports.
+    // exception hook (to sys.stderr by default), records it as the last exception (sys.last_value)
+    // and clears it. A Python error pending before the call is discarded unprinted; none is
+    // pending afterwards. Hosts may use it for their own reports. It does not call PyErr_Print,
+    // which ends the process when the hook raises SystemExit: a hook that raises anything
+    // (SystemExit and KeyboardInterrupt included) is passed by, and the report is printed as the
+    // interpreter prints an error whose hook failed ("Error in sys.excepthook:"); a sys.stderr
+    // whose write raises gets nothing, and the interpreter then prints to the process's stderr.
     static void showErrorMessage(const QString &message);
 
     // ---- Scalars --------------------------------------------------------------------------------
@@ -148,7 +152,10 @@ public:
     QList<QStringList> PyObject2QListOfQStringList(PyObject *pyObject, bool strict = false,
                                                    bool *ok = nullptr);
     // A list's items as a new[] array of as many QStrings: exact bytes as text, numbers as the
-    // "g"/6 text of their 32-bit float value, anything else null. Null for a non-list or [].
+    // "g"/6 text of their 32-bit float value, anything else null. Null for a non-list or [], and,
+    // as for the numeric tables, for a list whose length changed while it was converted (an
+    // element's __float__ can change it): the table has as many texts as the list has items when
+    // the call returns.
     static QString *PyObject2QStringTable(PyObject *pyObject);
     // A new list of count str; None for a null table; null (reported) if the list cannot be made.
     static PyObject *QStringTable2PyObject(QString *table, unsigned long long count);
@@ -165,7 +172,9 @@ public:
     // As above with "d"; a numpy.ndarray goes to numPyArray2DoubleTable. count is the list length.
     static double *PyObject2DoubleTable(PyObject *pyObject, unsigned long long &count);
     // A list of equally long lists as row tables; a row with a refused element is a null row.
-    // Malformed shapes are reported and give null.
+    // Malformed shapes are reported and give null. Null too for a matrix larger than the machine's
+    // memory: rows may all be one list ([[0.0] * 10**6] * 10**5 is 8 MB of Python and 800 GB of
+    // rows), and each row, granted on credit, would be refused only when the memory is gone.
     static double **PyObject2DoubleMatrix(PyObject *pyObject, int &rows, int &columns);
 
     // Every sequence item as an exact float (int) or the sentinel; ok false only for null and
@@ -193,7 +202,8 @@ public:
     static bool isNumpyArray(PyObject *pyObject);
     // The same pointer viewed as an array; borrowed, unchecked.
     static PyArrayObject *PyObject2NumPyArray(PyObject *pyObject);
-    // A one-dimensional numeric array as a new[] table of doubles; null for other shapes. Null, count
+    // A one-dimensional numeric array as a new[] table of doubles, at any stride, byte order and
+    // alignment (np.frombuffer at an odd offset is read too); null for other shapes. Null, count
     // 0, for an object that only carries the array type's name (its type is not NumPy's own, laid
     // out as an array), and for a table that cannot be allocated (a zero-stride view of 2**33
     // elements costs NumPy nothing and the table 64 GiB).
@@ -202,7 +212,14 @@ public:
     // ---- Variants -------------------------------------------------------------------------------
 
     // The object as a variant of the requested type id, or of the inferred one for -1; the
-    // invalid variant when it cannot be converted.
+    // invalid variant when it cannot be converted. Dicts and sequences convert their members by
+    // inference. A container met again within one call gives the value it gave the first time
+    // (shared by Qt), so the cost follows the distinct objects: 64 levels of [a, a] are 65 lists,
+    // not 2**64 paths. A container inside itself stands as the invalid variant where it recurs.
+    // Nesting stops, with the invalid variant, at the interpreter's recursion limit, at 5000
+    // levels, and where the conversion's own frames have taken an eighth of the stack its thread
+    // had left (at most 1 MiB): Python code that it calls at its deepest level (a __len__, an
+    // __index__) keeps the rest of the stack, whatever sys.setrecursionlimit allows.
     static QVariant PyObject2QVariant(PyObject *pyObject, int type = -1);
     // A new reference to the Python value of the variant; None for unsupported types.
     static PyObject *QVariant2PyObject(const QVariant &variant);

@@ -78,6 +78,12 @@ T *newArray(size_t n, bool init = false)
     return array;
 }
 
+// Whether a result of this many bytes could be held in the machine's memory at all. A result made
+// piece by piece (a matrix, row by row) is granted by the system on credit, piece by piece, and
+// one made of shared parts can be far larger than its input ([row] * 10000): such a result is
+// refused when it is larger than the memory, rather than ending the host when the memory is gone.
+bool fitsInMemory(double bytes) noexcept;
+
 // Prints the pending Python error as the interpreter's PyErr_Print does (recorded as the last
 // exception, handed to sys.excepthook) and clears it, but so that nothing the hook or sys.stderr
 // does can end the process or leave an error pending: PyErr_Print exits the process when the hook

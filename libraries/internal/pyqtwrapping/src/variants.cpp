@@ -180,13 +180,20 @@ public:
     QVariant convert(PyObject *o, int type);
 
 private:
-    QVariant toMap(PyObject *o);
-    QVariant toList(PyObject *o);
+    // Each kind of value is converted out of line, so that the frames of the recursion through
+    // nested lists hold no locals of the other kinds (AddressSanitizer pads every local).
+    Q_NEVER_INLINE QVariant toMap(PyObject *o);
+    Q_NEVER_INLINE QVariant toList(PyObject *o);
+    Q_NEVER_INLINE QVariant toLeaf(PyObject *o, int type);
     QVariant toText(PyObject *o, int type);
     // A container's value, made by build() the first time it is met; the invalid variant for a
     // container on the current path (a cycle) or beyond the nesting budget.
     template <typename Build>
     QVariant container(PyObject *o, Build &&build);
+    // Whether a container is to be built now: false for one met before (its value in seen), on the
+    // current path (a cycle) or beyond the nesting budget (seen left invalid). Out of line, as above.
+    Q_NEVER_INLINE bool enter(PyObject *o, QVariant &seen);
+    Q_NEVER_INLINE void leave(PyObject *o, const QVariant &value);
 
     std::vector<PyObject *> m_path;
     NestingBudget m_budget;
@@ -197,15 +204,30 @@ private:
 template <typename Build>
 QVariant VariantConverter::container(PyObject *o, Build &&build)
 {
-    if (const QVariant *seen = m_containers.find(o))
-        return *seen;
+    QVariant value;
+    if (enter(o, value)) {
+        value = build();
+        leave(o, value);
+    }
+    return value;
+}
+
+bool VariantConverter::enter(PyObject *o, QVariant &seen)
+{
+    if (const QVariant *value = m_containers.find(o)) {
+        seen = *value;
+        return false;
+    }
     if (!m_budget.allows(m_path.size()) || std::find(m_path.begin(), m_path.end(), o) != m_path.end())
-        return QVariant();
+        return false;
     m_path.push_back(o);
-    QVariant value = build();
+    return true;
+}
+
+void VariantConverter::leave(PyObject *o, const QVariant &value)
+{
     m_path.pop_back();
     m_containers.add(o, value);
-    return value;
 }
 
 // A value of an exact built-in scalar type, or None.
@@ -408,7 +430,15 @@ QVariant VariantConverter::convert(PyObject *o, int type)
         type = inferType(o);
     else if (unsigned(type) > HighestKnownType)
         return QVariant();
+    switch (type) {
+    case QMetaType::QVariantMap: return toMap(o);
+    case QMetaType::QVariantList: return toList(o);
+    default: return toLeaf(o, type);
+    }
+}
 
+QVariant VariantConverter::toLeaf(PyObject *o, int type)
+{
     switch (type) {
     case QMetaType::Bool: return toBool(o);
     case QMetaType::Int:
@@ -421,8 +451,6 @@ QVariant VariantConverter::convert(PyObject *o, int type)
     case QMetaType::Float: return toFloat(o);
     case QMetaType::Long:
     case QMetaType::ULong: return toLong(o, type);
-    case QMetaType::QVariantMap: return toMap(o);
-    case QMetaType::QVariantList: return toList(o);
     case QMetaType::QString:
     case QMetaType::QByteArray:
     case QMetaType::QKeySequence: return toText(o, type);

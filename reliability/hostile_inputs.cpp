@@ -4,7 +4,10 @@
 #include "cppallocations.h"
 #include "pythontest.h"
 
+#include <algorithm>
 #include <fstream>
+
+#include <pthread.h>
 
 namespace {
 
@@ -17,6 +20,27 @@ PyObject *exhaustHeap(PyObject *, PyObject *)
     Py_RETURN_NONE;
 }
 PyMethodDef exhaustHeapDef{"_exhaust_heap", &exhaustHeap, METH_NOARGS, nullptr};
+
+// The lowest stack address that Python code has reported through _stack_here() since it was reset.
+uintptr_t lowestStack = 0;
+PyObject *stackHere(PyObject *, PyObject *)
+{
+    lowestStack = std::min(lowestStack, reinterpret_cast<uintptr_t>(__builtin_frame_address(0)));
+    Py_RETURN_NONE;
+}
+PyMethodDef stackHereDef{"_stack_here", &stackHere, METH_NOARGS, nullptr};
+
+// The bytes of stack below the caller's frame that its thread may still use.
+uintptr_t stackLeft()
+{
+    pthread_attr_t attributes;
+    void *low = nullptr;
+    size_t size = 0;
+    pthread_getattr_np(pthread_self(), &attributes);
+    pthread_attr_getstack(&attributes, &low, &size);
+    pthread_attr_destroy(&attributes);
+    return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) - reinterpret_cast<uintptr_t>(low);
+}
 
 // Requests above this are refused in every test here, as on a machine without the memory.
 constexpr size_t Ceiling = size_t(1) << 30;
@@ -41,9 +65,9 @@ protected:
     void SetUp() override
     {
         PythonTest::SetUp();
-        PyRef function(PyCFunction_New(&exhaustHeapDef, nullptr));
-        PyDict_SetItemString(PyModule_GetDict(PyImport_AddModule("__main__")), "_exhaust_heap",
-                             function.get());
+        for (PyMethodDef *def : {&exhaustHeapDef, &stackHereDef})
+            PyDict_SetItemString(PyModule_GetDict(PyImport_AddModule("__main__")), def->ml_name,
+                                 PyRef(PyCFunction_New(def, nullptr)).get());
         exec(R"(
 class Lying:  # claims `claim` items (None: raises), and delivers as many as it is asked for
     def __init__(s, claim, trip=0, item=('x',)): s.claim, s.trip, s.item, s.fetched = claim, trip, item, 0
@@ -64,6 +88,26 @@ def growing(*items):
     items = [*items, None]
     items[-1] = Appender(items)
     return items
+import functools, gc
+class OwnItems:  # a mapping, no dict, whose items() is a list of its own that its values may change
+    def __init__(s, *pairs): s.pairs = list(pairs)
+    def items(s): return s.pairs
+    __getitem__ = lambda s, k: dict(s.pairs)[k]
+class Replacing:  # a sequence whose first item access replaces every pair of the mapping it is in
+    def __init__(s, owner): s.owner = owner
+    def __len__(s): return 1
+    def __getitem__(s, i):
+        if i: raise IndexError(i)
+        s.owner.pairs[:] = [('z', 0)] * 3
+        gc.collect()
+        return 5
+def own_items():
+    o = OwnItems()
+    o.pairs += [('a', Replacing(o)), (b'b', [1])]
+    return o
+nested = lambda n, pair, bottom: functools.reduce(lambda a, _: pair(a), range(n), bottom)
+class Level(list):  # tells where the stack stands when its length is asked
+    def __len__(s): _stack_here(); return 1
 )");
         CppAllocations::setCeiling(Ceiling);
         CppAllocations::takeLargestRequest();
@@ -210,4 +254,92 @@ TEST_F(HostileInputTest, TextsAtTheLengthLimits)
         EXPECT_EQ(converted.at(converted.size() - 1), QChar(0xDE00));
         EXPECT_EQ(converted.at(0), QChar(0xD83D));
     }
+}
+
+// Python code run while a mapping's items convert replaces them: every item taken is held first.
+TEST_F(HostileInputTest, ItemsReplacedWhileTheyConvert)
+{
+    const QVariant v = W::PyObject2QVariant(in("own_items()"), QMetaType::QVariantMap);
+    EXPECT_EQ(HostSupport::variantText(v), "map{a: list[int(5)], b: list[int(1)]}");
+}
+
+TEST_F(HostileInputTest, StringTableOfAListThatGrows)
+{
+    EXPECT_EQ(W::PyObject2QStringTable(in("growing(2.5, b'x')")), nullptr);
+    EXPECT_EQ(W::PyObject2QStringTable(in("(lambda l: l.insert(0, l.pop()) or l)(growing(b'x'))")), nullptr);
+}
+
+// Objects met on many paths cost once: with the heap allowed a few thousand allocations, graphs of
+// 2**60 paths and lists that repeat one long part convert; a matrix of one repeated row larger than
+// memory is refused before its rows are made.
+TEST_F(HostileInputTest, SharedPartsCostOnce)
+{
+    CppAllocations::arm(5000, true);
+    QVariant v = W::PyObject2QVariant(in("nested(60, lambda a: (a, {'x': a, 'y': [a]}), ())"));
+    for (int level = 0; level < 60; ++level)
+        v = v.toList().value(1).toMap().value("y").toList().value(0);
+    bool ok = false;
+    const QList<QStringList> lists =
+        W().PyObject2QListOfQStringList(in("[['x' * 300] * 100] * 10**4"), false, &ok);
+    const QStringList texts = W::PyObject2QStringList(in("[b'y' * 300] * 10**5"));
+    EXPECT_FALSE(CppAllocations::disarm());
+    EXPECT_EQ(HostSupport::variantText(v), "list[]");
+    EXPECT_TRUE(ok && lists.size() == 10000 && lists.last().last().size() == 300);
+    EXPECT_EQ(texts.size(), 100000);
+
+    CppAllocations::arm(10, true);
+    int rows = 0, columns = 0;
+    EXPECT_EQ(W::PyObject2DoubleMatrix(in("[[0.0] * 10**7] * 10**5"), rows, columns), nullptr);
+    EXPECT_FALSE(CppAllocations::disarm());
+}
+
+// No hook or stream ends the host from inside a member, nor leaves an error behind.
+TEST_F(HostileInputTest, ReportsUnderHostileHooks)
+{
+    exec("class Exit:\n  def __call__(s, *a): raise SystemExit(3)\n  write = __call__\n"
+         "_err = sys.stderr\nsys.excepthook = Exit()\n");
+    for (const char *stream : {"_err", "Exit()"}) {
+        exec(std::string("sys.stderr = ") + stream + "\n");
+        W::pythonStringToQString(QStringLiteral("\\u12zz"));
+        W::PyObject2QListInt(in("Lying(1, item=None)"));
+        W::PyObject2int(nullptr);
+        double table = 1;
+        PyRef(W::doubleTable2PyObject(&table, 1ULL << 61));
+        exec("sys.stderr = _err\n");
+        EXPECT_FALSE(PyErr_Occurred());
+    }
+    exec("sys.excepthook = sys.__excepthook__\n");
+    EXPECT_NE(printed().find("Original exception was:"), std::string::npos);
+}
+
+// Elements at any address: one byte past alignment, views of views, a record's field.
+TEST_F(HostileInputTest, MisalignedArrays)
+{
+    REQUIRE_NUMPY();
+    exec("import numpy as np\nraw = np.arange(1, 41, dtype=np.uint8)\n");
+    for (const char *array :
+         {"np.frombuffer(raw.tobytes(), np.int64, 4, offset=1)", "raw[1:33].view(np.float64)",
+          "raw[3:35].view('>f4')[::2]", "np.ndarray((8,), np.uint32, raw, offset=5)",
+          "np.zeros(4, [('a', 'u1'), ('b', 'f8')])['b']"}) {
+        SCOPED_TRACE(array);
+        unsigned long long count = 0;
+        const std::unique_ptr<double[]> table(W::PyObject2DoubleTable(in(array), count));
+        PyRef back(table ? W::doubleTable2PyObject(table.get(), count) : nullptr);
+        PyRef expected(PyObject_CallMethod(in(array + std::string(".astype(float)")), "tolist", nullptr));
+        EXPECT_EQ(back && PyObject_RichCompareBool(back.get(), expected.get(), Py_EQ), 1);
+    }
+}
+
+// However high the recursion limit, the conversion leaves Python code at its deepest level seven
+// eighths of the stack it had (and the frames of the call into that code).
+TEST_F(HostileInputTest, PythonCodeAtTheDeepestLevelKeepsTheStack)
+{
+    exec("sys.setrecursionlimit(10**6)\n");
+    PyObject *levels = in("nested(10**5, lambda a: Level([a]), [])");
+    const uintptr_t left = stackLeft(), here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    lowestStack = here;
+    W::PyObject2QVariant(levels);
+    exec("sys.setrecursionlimit(1000)\n");
+    EXPECT_LT(here - lowestStack, left / 8 + 64 * 1024);
+    EXPECT_GT(here - lowestStack, 0u);
 }

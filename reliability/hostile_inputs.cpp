@@ -274,23 +274,32 @@ TEST_F(HostileInputTest, StringTableOfAListThatGrows)
 // memory is refused before its rows are made.
 TEST_F(HostileInputTest, SharedPartsCostOnce)
 {
-    CppAllocations::arm(5000, true);
-    QVariant v = W::PyObject2QVariant(in("nested(60, lambda a: (a, {'x': a, 'y': [a]}), ())"));
+    // Whether convert() ran within the budget of allocations.
+    const auto withinBudget = [](long budget, auto convert) {
+        CppAllocations::arm(budget, true);
+        convert();
+        return !CppAllocations::disarm();
+    };
+    QVariant v;
+    bool ok = false;
+    QList<QStringList> lists;
+    QStringList texts;
+    double **matrix = nullptr;
+    int rows = 0, columns = 0;
+    EXPECT_TRUE(withinBudget(
+        5000, [&] { v = W::PyObject2QVariant(in("nested(60, lambda a: (a, {'x': a, 'y': [a]}), ())")); }));
+    EXPECT_TRUE(withinBudget(5000, [&] {
+        lists = W().PyObject2QListOfQStringList(in("[['x' * 300] * 100] * 10**4"), false, &ok);
+    }));
+    EXPECT_TRUE(withinBudget(5000, [&] { texts = W::PyObject2QStringList(in("[b'y' * 300] * 10**5")); }));
+    EXPECT_TRUE(withinBudget(
+        10, [&] { matrix = W::PyObject2DoubleMatrix(in("[[0.0] * 10**7] * 10**5"), rows, columns); }));
     for (int level = 0; level < 60; ++level)
         v = v.toList().value(1).toMap().value("y").toList().value(0);
-    bool ok = false;
-    const QList<QStringList> lists =
-        W().PyObject2QListOfQStringList(in("[['x' * 300] * 100] * 10**4"), false, &ok);
-    const QStringList texts = W::PyObject2QStringList(in("[b'y' * 300] * 10**5"));
-    EXPECT_FALSE(CppAllocations::disarm());
     EXPECT_EQ(HostSupport::variantText(v), "list[]");
     EXPECT_TRUE(ok && lists.size() == 10000 && lists.last().last().size() == 300);
     EXPECT_EQ(texts.size(), 100000);
-
-    CppAllocations::arm(10, true);
-    int rows = 0, columns = 0;
-    EXPECT_EQ(W::PyObject2DoubleMatrix(in("[[0.0] * 10**7] * 10**5"), rows, columns), nullptr);
-    EXPECT_FALSE(CppAllocations::disarm());
+    EXPECT_EQ(matrix, nullptr);
 }
 
 // No hook or stream ends the host from inside a member, nor leaves an error behind.

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include <pthread.h>
+
 namespace {
 // What cases depend on the platform for, stated once: the byte order of UTF-16 units; the width of
 // long (Qt makes a long of 2**33 - 1 only where long has 64 bits, and keeps the low 32 elsewhere);
@@ -116,6 +118,25 @@ bool PythonTest::numpyAvailable()
 {
     static const bool available = PyRef(PyImport_ImportModule("numpy")) || (PyErr_Clear(), false);
     return available;
+}
+
+void PythonTest::onThread(size_t stack, const std::function<void()> &work)
+{
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, stack);
+    pthread_t thread;
+    const auto run = [](void *w) -> void * {
+        const PyGILState_STATE state = PyGILState_Ensure();
+        (*static_cast<const std::function<void()> *>(w))();
+        PyGILState_Release(state);
+        return nullptr;
+    };
+    Py_BEGIN_ALLOW_THREADS;
+    if (pthread_create(&thread, &attributes, run, const_cast<std::function<void()> *>(&work)) == 0)
+        pthread_join(thread, nullptr);
+    Py_END_ALLOW_THREADS;
+    pthread_attr_destroy(&attributes);
 }
 
 QString PythonTest::units(const std::string &expression)

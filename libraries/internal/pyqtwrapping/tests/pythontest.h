@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -40,6 +41,8 @@ protected:
     std::string printed();
     static std::string typeError(const std::string &message) { return "TypeError: " + message + "\n"; }
     static bool numpyAvailable();
+    // Runs work on a thread of its own with a stack of the given size, holding the interpreter lock.
+    static void onThread(size_t stack, const std::function<void()> &work);
 
     // The UTF-16 code units of a str expression (lone surrogates included) as a QString; None gives
     // a null QString. Texts are shown back as the str Python decodes from their units, so a

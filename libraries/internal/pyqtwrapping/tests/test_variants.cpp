@@ -2,7 +2,6 @@
 #include "pythontest.h"
 
 #include <cstring>
-#include <pthread.h>
 
 namespace {
 
@@ -133,31 +132,6 @@ int depthOf(QVariant v)
     return v.isValid() ? -1 : depth;
 }
 
-// Converts on a thread of its own with a stack of the given size.
-int depthOnThread(PyObject *o, size_t stack)
-{
-    std::pair<PyObject *, int> work{o, 0};
-    pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
-    pthread_attr_setstacksize(&attributes, stack);
-    pthread_t thread;
-    Py_BEGIN_ALLOW_THREADS;
-    pthread_create(
-        &thread, &attributes,
-        [](void *arg) -> void * {
-            auto *w = static_cast<std::pair<PyObject *, int> *>(arg);
-            const PyGILState_STATE state = PyGILState_Ensure();
-            w->second = depthOf(W::PyObject2QVariant(w->first));
-            PyGILState_Release(state);
-            return nullptr;
-        },
-        &work);
-    pthread_join(thread, nullptr);
-    Py_END_ALLOW_THREADS;
-    pthread_attr_destroy(&attributes);
-    return work.second;
-}
-
 } // namespace
 
 // Nesting stops at the recursion limit, at 5000 levels, and where the conversion has taken an eighth
@@ -169,7 +143,8 @@ TEST_F(VariantsTest, NestingStopsAtTheRecursionLimitAndTheStack)
     exec("sys.setrecursionlimit(10**6)\n");
     const int depth = depthOf(W::PyObject2QVariant(in("deep")));
     EXPECT_TRUE(depth > 1000 && depth <= 5000) << depth;
-    const int onSmallStack = depthOnThread(in("deep"), 256 * 1024);
+    int onSmallStack = 0;
+    onThread(256 * 1024, [&] { onSmallStack = depthOf(W::PyObject2QVariant(in("deep"))); });
     EXPECT_TRUE(onSmallStack >= 64 && onSmallStack < 1000) << onSmallStack;
     exec("sys.setrecursionlimit(1000)\n");
 

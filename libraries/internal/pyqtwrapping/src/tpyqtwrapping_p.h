@@ -346,7 +346,8 @@ template <typename T>
 class SeenObjects
 {
 public:
-    const T *find(PyObject *object) const
+    // The value made from the object, or null; valid until the next add().
+    T *find(PyObject *object)
     {
         for (size_t i = slotOf(object); !m_slots.empty() && m_slots[i]; i = (i + 1) & mask())
             if (m_entries[m_slots[i] - 1].object.get() == object)
@@ -399,18 +400,17 @@ constexpr Py_ssize_t LongText = 256;
 class TextReader
 {
 public:
-    QString operator()(PyObject *object)
+    QString operator()(PyObject *object) { return isLong(object) ? longText(object) : textOfObject(object); }
+
+private:
+    Q_NEVER_INLINE QString longText(PyObject *object)
     {
-        if (!isLong(object))
-            return textOfObject(object);
         if (const QString *seen = m_seen.find(object))
             return *seen;
         QString text = textOfObject(object);
         m_seen.add(object, text);
         return text;
     }
-
-private:
     static bool isLong(PyObject *o)
     {
         if (!o)

@@ -172,64 +172,6 @@ QVariant typedVariant(QMetaType::Type type, T value)
     return variantOf(type, &value);
 }
 
-// One conversion call: the containers on the current path, for cycles and nesting, and the values
-// made so far, for containers and long texts met again.
-class VariantConverter
-{
-public:
-    QVariant convert(PyObject *o, int type);
-
-private:
-    // Each kind of value is converted out of line, so that the frames of the recursion through
-    // nested lists hold no locals of the other kinds (AddressSanitizer pads every local).
-    Q_NEVER_INLINE QVariant toMap(PyObject *o);
-    Q_NEVER_INLINE QVariant toList(PyObject *o);
-    Q_NEVER_INLINE QVariant toLeaf(PyObject *o, int type);
-    QVariant toText(PyObject *o, int type);
-    // A container's value, made by build() the first time it is met; the invalid variant for a
-    // container on the current path (a cycle) or beyond the nesting budget.
-    template <typename Build>
-    QVariant container(PyObject *o, Build &&build);
-    // Whether a container is to be built now: false for one met before (its value in seen), on the
-    // current path (a cycle) or beyond the nesting budget (seen left invalid). Out of line, as above.
-    Q_NEVER_INLINE bool enter(PyObject *o, QVariant &seen);
-    Q_NEVER_INLINE void leave(PyObject *o, const QVariant &value);
-
-    std::vector<PyObject *> m_path;
-    NestingBudget m_budget;
-    SeenObjects<QVariant> m_containers;
-    TextReader m_texts;
-};
-
-template <typename Build>
-QVariant VariantConverter::container(PyObject *o, Build &&build)
-{
-    QVariant value;
-    if (enter(o, value)) {
-        value = build();
-        leave(o, value);
-    }
-    return value;
-}
-
-bool VariantConverter::enter(PyObject *o, QVariant &seen)
-{
-    if (const QVariant *value = m_containers.find(o)) {
-        seen = *value;
-        return false;
-    }
-    if (!m_budget.allows(m_path.size()) || std::find(m_path.begin(), m_path.end(), o) != m_path.end())
-        return false;
-    m_path.push_back(o);
-    return true;
-}
-
-void VariantConverter::leave(PyObject *o, const QVariant &value)
-{
-    m_path.pop_back();
-    m_containers.add(o, value);
-}
-
 // A value of an exact built-in scalar type, or None.
 bool isPlainScalar(PyObject *o)
 {
@@ -247,6 +189,75 @@ bool convertsWithoutPython(PyObject *o)
         return false;
     PyObject **items = PySequence_Fast_ITEMS(o);
     return std::all_of(items, items + PySequence_Fast_GET_SIZE(o), isPlainScalar);
+}
+
+// One conversion call: the values made so far, for containers and long texts met again (a container
+// on the current path holds the invalid variant until it is done, which stops cycles), and the
+// depth, for the nesting budget.
+class VariantConverter
+{
+public:
+    // plain: the object is known to convert without running Python code (convertsWithoutPython).
+    QVariant convert(PyObject *o, int type, bool plain = false);
+
+private:
+    // Each kind of value is converted out of line, so that the frames of the recursion through
+    // nested lists hold no locals of the other kinds (AddressSanitizer pads every local).
+    Q_NEVER_INLINE QVariant toMap(PyObject *o);
+    Q_NEVER_INLINE QVariant toList(PyObject *o, bool plain);
+    Q_NEVER_INLINE QVariant toLeaf(PyObject *o, int type);
+    QVariant toText(PyObject *o, int type);
+    // A container's value, made by build() the first time it is met; the invalid variant for a
+    // container on the current path (a cycle) or beyond the nesting budget.
+    template <typename Build>
+    QVariant container(PyObject *o, bool plain, Build &&build);
+    // Whether a container is to be built now: false for one met before (its value in seen), on the
+    // current path (a cycle, seen invalid) or beyond the nesting budget (seen left invalid). Out of
+    // line, as above.
+    Q_NEVER_INLINE bool enter(PyObject *o, QVariant &seen);
+    Q_NEVER_INLINE void leave(PyObject *o, const QVariant &value);
+
+    size_t m_depth = 0;
+    NestingBudget m_budget;
+    SeenObjects<QVariant> m_containers;
+    TextReader m_texts;
+};
+
+template <typename Build>
+QVariant VariantConverter::container(PyObject *o, bool plain, Build &&build)
+{
+    // A list or tuple of plain values that nothing refers to but its holder and this conversion
+    // can be met only once and holds no cycle: it goes without the bookkeeping, which would cost
+    // the usual leaf of a large tree a third more.
+    const bool once = Py_REFCNT(o) <= 2 && (plain || convertsWithoutPython(o));
+    QVariant value;
+    if (once || enter(o, value)) {
+        value = build();
+        if (!once)
+            leave(o, value);
+    }
+    return value;
+}
+
+bool VariantConverter::enter(PyObject *o, QVariant &seen)
+{
+    // A container met before gives its value; one still being built, its place holder, the
+    // invalid variant: it is on the current path, and meeting it again is a cycle.
+    if (const QVariant *value = m_containers.find(o)) {
+        seen = *value;
+        return false;
+    }
+    if (!m_budget.allows(m_depth))
+        return false;
+    m_containers.add(o, QVariant());
+    ++m_depth;
+    return true;
+}
+
+void VariantConverter::leave(PyObject *o, const QVariant &value)
+{
+    --m_depth;
+    *m_containers.find(o) = value;
 }
 
 // Key-value pairs, each held.
@@ -269,7 +280,7 @@ HeldItems heldPairs(PyObject *items)
     return held;
 }
 
-// Calls visit(key, value) for the items of a mapping as PyMapping_Items lists them when the
+// Calls visit(key, value, plain) for the items of a mapping as PyMapping_Items lists them when the
 // conversion begins. An exact dict is read in place for as long as its values convert without
 // running Python code; before one that may, the items left are taken aside, held, as they are
 // then. False, with the error of the items call pending, when the items of another mapping cannot
@@ -289,7 +300,7 @@ bool forEachMappingItem(PyObject *o, Visit &&visit)
                 while (PyDict_Next(o, &position, &key, &value));
                 break;
             }
-            visit(key, value);
+            visit(key, value, true);
         }
     } else {
         PyRef items(PyMapping_Items(o));
@@ -298,7 +309,7 @@ bool forEachMappingItem(PyObject *o, Visit &&visit)
         held = heldPairs(items.get());
     }
     for (const auto &item : held)
-        visit(item.first.get(), item.second.get());
+        visit(item.first.get(), item.second.get(), false);
     return true;
 }
 
@@ -306,12 +317,12 @@ QVariant VariantConverter::toMap(PyObject *o)
 {
     if (!PyMapping_Check(o))
         return QVariant();
-    return container(o, [&] {
+    return container(o, false, [&] {
         QVariantMap map;
         DeferredError deferred;
-        const bool listed = forEachMappingItem(o, [&](PyObject *key, PyObject *value) {
+        const bool listed = forEachMappingItem(o, [&](PyObject *key, PyObject *value, bool plain) {
             // The value first, then the key; a later equal key replaces the value.
-            QVariant converted = value ? convert(value, InferType) : QVariant();
+            QVariant converted = value ? convert(value, InferType, plain) : QVariant();
             deferred.collect();
             map.insert(m_texts(key), std::move(converted));
         });
@@ -319,11 +330,11 @@ QVariant VariantConverter::toMap(PyObject *o)
     });
 }
 
-QVariant VariantConverter::toList(PyObject *o)
+QVariant VariantConverter::toList(PyObject *o, bool plain)
 {
     if (!PySequence_Check(o))
         return QVariant();
-    return container(o, [&] {
+    return container(o, plain, [&] {
         QVariantList list;
         const int n = count32(PySequence_Size(o)); // a failed size query stays pending
         DeferredError deferred;
@@ -422,7 +433,7 @@ QVariant toStringList(PyObject *o)
     return ok ? QVariant(list) : QVariant();
 }
 
-QVariant VariantConverter::convert(PyObject *o, int type)
+QVariant VariantConverter::convert(PyObject *o, int type, bool plain)
 {
     if (!o)
         return QVariant();
@@ -432,7 +443,7 @@ QVariant VariantConverter::convert(PyObject *o, int type)
         return QVariant();
     switch (type) {
     case QMetaType::QVariantMap: return toMap(o);
-    case QMetaType::QVariantList: return toList(o);
+    case QMetaType::QVariantList: return toList(o, plain);
     default: return toLeaf(o, type);
     }
 }

@@ -1,10 +1,13 @@
 // libFuzzer harness: the input is a small program that builds a graph of Python objects (ints of
 // every size, floats with NaN and infinities, str with NUL, BOMs and lone surrogates, bytes,
-// subclasses, containers that contain themselves, hostile objects and NumPy arrays of every dtype,
-// shape, stride and byte order). Every member that takes a Python object is fed every object with
-// both strict flags and a spread of type ids, and text members get the texts. Besides the
-// sanitizers it checks that no Python error is left pending where none is promised and that the
-// inputs' reference counts are unchanged.
+// subclasses, containers that contain themselves, hostile objects, objects whose hooks fight back
+// by changing the input's containers while they convert, graphs of shared parts 2**60 paths wide,
+// nesting deeper than any budget, hostile exception hooks and streams, and NumPy arrays of every
+// dtype, shape, stride, byte order and alignment). Every member that takes a Python object is fed
+// every object with both strict flags and a spread of type ids, and text members get the texts.
+// Besides the sanitizers it checks that no Python error is left pending where none is promised,
+// that the inputs' reference counts are unchanged, that every table is as long as its list (read
+// as a host reads it), and that the variant conversion leaves Python code the stack it promises.
 #include "tpyqtwrapping.h"
 
 #include <QObject>
@@ -12,17 +15,23 @@
 
 #include <sanitizer/allocator_interface.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
+
+#include <pthread.h>
 
 namespace {
 
 PyObject *mainDict = nullptr;
+PyObject *reach = nullptr; // the containers fighting hooks change (REACH)
+PyObject *makeFighting = nullptr;
 PyObject *makeHostile = nullptr; // helper functions defined below, in Python
 PyObject *makeArray = nullptr;
 PyObject *makeSubclass = nullptr;
@@ -142,6 +151,109 @@ def make_hostile(kind, n, inner):
     if kind == 7: return range(n % 300)
     return iter([inner])
 
+# Objects that fight back. REACH holds the containers of the current input (the harness empties it
+# after each input); a fighting hook changes any of them: clears, extends, shrinks or replaces
+# their items, drops every reference they hold to the hook's own object, collects garbage, raises,
+# or hands back the object itself. FIGHTS counts the moves, so that the harness knows when
+# reference counts may have changed.
+import gc
+REACH = []
+FIGHTS = 0
+
+def fight(plan, me):
+    global FIGHTS
+    FIGHTS += 1
+    move, t = plan % 9, REACH[plan // 9 % len(REACH)] if REACH else None
+    if move == 5: gc.collect(0)
+    elif move == 6: raise ValueError('fight')
+    elif move == 7: return me
+    elif move == 4:  # drops the references the input holds to me, maybe the last ones
+        for c in REACH:
+            if isinstance(c, list): c[:] = [x for x in c if x is not me]
+            else:
+                for k in [k for k, v in c.items() if v is me]: del c[k]
+    elif isinstance(t, list):
+        if move == 0: t.clear()
+        elif move == 1: t.extend((1.5, me, t))
+        elif move == 2: del t[len(t) // 2:]
+        elif move == 3: t[:] = [object(), 2**70, 'y' * 300, b'z'][:len(t)]
+        else: t.reverse()
+    elif isinstance(t, dict):
+        if move == 0: t.clear()
+        elif move == 1: t.update({'x': me, 7: t})
+        elif move == 2 and t: t.popitem()
+        elif move == 3:
+            for k in list(t): t[k] = 2.5
+    return None
+
+class Fighter:
+    # A sequence, a number and a mapping at once, each of whose hooks makes a move.
+    def __init__(s, plan, inner): s.plan, s.inner, s.calls = plan, inner, 0
+    def move(s):
+        s.calls += 1
+        return fight(s.plan + 7 * s.calls, s) if s.calls <= 32 else None
+    def __len__(s): s.move(); return s.plan % 3
+    def __getitem__(s, i):
+        got = s.move()
+        if not 0 <= i < s.plan % 3: raise IndexError(i)
+        return s.inner if got is None else got
+    def __index__(s): s.move(); return s.plan
+    def __float__(s): s.move(); return 0.5
+    def __iter__(s): s.move(); return iter((s.inner,))
+    def items(s): s.move(); return [('f', s.inner)]
+    def keys(s): s.move(); return ['f']
+
+class FightingList(list):
+    def __init__(s, plan, items): list.__init__(s, items); s.fighter = Fighter(plan, None)
+    def __len__(s): s.fighter.move(); return list.__len__(s)
+    def __getitem__(s, i): s.fighter.move(); return list.__getitem__(s, i)
+
+class OwnItems(dict):  # items() is a list that the input's fighters reach
+    def __init__(s, pairs): s.pairs = pairs
+    def items(s): return s.pairs
+class OwnItemsMapping:
+    def __init__(s, pairs): s.pairs = pairs
+    def items(s): return s.pairs
+    def __getitem__(s, k): return dict(s.pairs)[k]
+
+class Raiser:  # a hook and a stream that raise
+    def __init__(s, e): s.e = e
+    def __call__(s, *a): raise s.e
+    write = __call__
+
+class Level(list):  # tells the harness where the stack stands when its length is asked
+    def __len__(s): _stack_here(); return list.__len__(s)
+
+def nested(n, pair, bottom):
+    a = bottom
+    for _ in range(n): a = pair(a)
+    return a
+
+def reached(c):
+    REACH.append(c)
+    return c
+
+def make_fighting(kind, n, inner):
+    kind %= 8
+    fresh = lambda i: Fighter(n + i, inner)  # only the container made here refers to it
+    if kind == 0: return reached([fresh(0), inner, fresh(1), 2.5, b'x'])
+    if kind == 1:
+        pairs = reached([('k%d' % i, fresh(i)) for i in range(n % 3 + 1)] + [(b'j', inner)])
+        return (OwnItems, OwnItemsMapping)[n % 2](pairs)
+    if kind == 2: return reached({'k%d' % i: fresh(i) for i in range(n % 3 + 1)})
+    if kind == 3: return reached(FightingList(n, [inner, fresh(0), [inner]]))
+    if kind == 4:  # 2**depth paths through depth + 1 objects
+        pair = (lambda a: [a, a], lambda a: (a, {'x': a, 'y': [a]}), lambda a: {'a': a, 'b': (a, inner)})[n % 3]
+        return nested(20 + n % 40, pair, [])
+    if kind == 5:  # deeper than any budget, with Python code at every level
+        sys.setrecursionlimit(10**6)
+        return nested(3000, lambda a: Level([a]), [inner])
+    if kind == 6:
+        if n % 3 != 1: sys.excepthook = Raiser((SystemExit(3), KeyboardInterrupt, ValueError)[n % 3])
+        if n % 3 != 0: sys.stderr = Raiser(SystemExit(4))
+        return inner
+    return reached([fresh(i) for i in range(n % 4 + 1)])
+
 dtypes = ['bool', 'int8', 'uint8', 'int16', 'uint16', 'int32', 'uint32', 'int64', 'uint64',
           'float16', 'float32', 'float64', 'longdouble', 'complex64', 'complex128', 'object',
           'U3', 'S3', 'long', 'ulong', 'longlong', 'ulonglong', 'intc', 'uintc']
@@ -162,8 +274,14 @@ def make_array(selector, count, data):
         size = dt.itemsize * (count % 40)
         raw = (data * (size // max(len(data), 1) + 1))[:size] if data else bytes(size)
         a = np.frombuffer(raw, dtype=dt).copy()
-    view = (selector // len(dtypes)) % 8
-    if view == 1: a = a[::-1]
+    view = (selector // len(dtypes)) % 11
+    if view >= 8 and dt.kind in 'OUS': view = 1
+    if view == 8:  # one byte past alignment, as a file parser makes it
+        a = np.frombuffer(b'_' + a.tobytes(), dtype=dt, offset=1)
+    elif view == 9: a.setflags(write=False)
+    elif view == 10 and len(a) >= 2:  # a view of a view, one element in
+        a = np.frombuffer(a.tobytes(), np.uint8)[dt.itemsize // 2:][:dt.itemsize * (len(a) - 1)].view(dt)
+    elif view == 1: a = a[::-1]
     elif view == 2: a = a[::2]
     elif view == 3 and dt.kind not in 'OUS': a = a.byteswap().view(dt.newbyteorder())
     elif view == 4: a = a.reshape(1, -1)
@@ -206,13 +324,26 @@ PyObject *firstItem(PyObject *, PyObject *claim)
     Py_RETURN_NONE;
 }
 
+// The lowest stack address Python code has reported (a Level's length) since it was reset, and the
+// lowest the thread may use.
+uintptr_t lowestStack = UINTPTR_MAX;
+uintptr_t stackBottom = 0;
+
+PyObject *stackHere(PyObject *, PyObject *)
+{
+    lowestStack = std::min(lowestStack, reinterpret_cast<uintptr_t>(__builtin_frame_address(0)));
+    Py_RETURN_NONE;
+}
+
 PyMethodDef HarnessFunctions[] = {{"_heap_mark", &heapMark, METH_NOARGS, nullptr},
                                   {"_first_item", &firstItem, METH_O, nullptr},
+                                  {"_stack_here", &stackHere, METH_NOARGS, nullptr},
                                   {nullptr, nullptr, 0, nullptr}};
 
 void fail(const char *what)
 {
     std::fprintf(stderr, "fuzz check failed: %s\n", what);
+    PySys_SetObject("excepthook", PySys_GetObject("__excepthook__")); // the input's may exit
     PyErr_Print();
     std::abort();
 }
@@ -302,7 +433,7 @@ public:
     std::vector<Built> build()
     {
         for (int step = 0; step < 48 && !m_in.empty(); ++step)
-            buildOne(m_in.byte() % 14);
+            buildOne(m_in.byte() % 15);
         for (const Built &b : m_stack)
             Py_DECREF(b.object);
         return std::move(m_all);
@@ -325,6 +456,7 @@ private:
         case 10: pushMade(makeHostile, true); break;
         case 11: pushArray(); break;
         case 12: pushMatrix(); break;
+        case 13: pushMade(makeFighting, true); break;
         default: push(makeStr(m_in)); break; // a text used as itself and as an object path
         }
     }
@@ -375,6 +507,14 @@ private:
         push(o);
     }
 
+    // A container of the input, which fighting hooks may change.
+    static PyObject *reached(PyObject *container)
+    {
+        if (container && PyList_Append(reach, container) < 0)
+            PyErr_Clear();
+        return container;
+    }
+
     void pushSequence(bool list)
     {
         const int n = std::min<int>(m_in.byte() % 5, int(m_stack.size()));
@@ -386,7 +526,7 @@ private:
             else
                 PyTuple_SET_ITEM(c, i, item);
         }
-        push(c);
+        push(list ? reached(c) : c);
     }
 
     void pushDict()
@@ -401,7 +541,7 @@ private:
             Py_DECREF(key);
             Py_DECREF(value);
         }
-        push(d);
+        push(reached(d));
     }
 
     // A list or dict that contains itself.
@@ -412,7 +552,7 @@ private:
             PyList_Append(o, o);
         else
             PyDict_SetItemString(o, "self", o);
-        push(o);
+        push(reached(o));
     }
 
     // A subclass instance or a hostile object made by Python code around the top object.
@@ -444,9 +584,9 @@ private:
             PyObject *row = PyList_New(columns);
             for (int c = 0; c < columns; ++c)
                 PyList_SET_ITEM(row, c, PyFloat_FromDouble(m_in.byte() - 128.0));
-            PyList_SET_ITEM(m, r, row);
+            PyList_SET_ITEM(m, r, reached(row));
         }
-        push(m);
+        push(reached(m));
     }
 
     Input &m_in;
@@ -486,10 +626,19 @@ const int TypeIds[] = {-1,
                        QMetaType::User};
 
 bool hostileInput = false;
+long fightsBefore = 0;
 
+// How many moves fighting hooks have made.
+long fights()
+{
+    PyObject *count = PyDict_GetItemString(mainDict, "FIGHTS");
+    return count ? PyLong_AsLong(count) : 0;
+}
+
+// Reference counts may change when Python code of the input ran, or a fighting hook moved.
 void checkRefs(PyObject *o, Py_ssize_t refs, const char *member)
 {
-    if (!hostileInput && Py_REFCNT(o) != refs) {
+    if (!hostileInput && fights() == fightsBefore && Py_REFCNT(o) != refs) {
         std::fprintf(stderr, "reference count of a %s went from %zd to %zd\n", Py_TYPE(o)->tp_name, refs,
                      Py_REFCNT(o));
         fail(member);
@@ -513,15 +662,36 @@ void feedScalarsAndStringLists(PyObject *o)
     }
 }
 
+// Reads a table as a host does, to the length its list has when the member returns, and releases
+// it: a table shorter than its list is read past its end.
+template <typename T>
+void readAsHost(T *table, PyObject *list)
+{
+    volatile unsigned char sink = 0;
+    for (Py_ssize_t i = 0; table && i < PyList_GET_SIZE(list); ++i) {
+        unsigned char first;
+        std::memcpy(&first, static_cast<const void *>(&table[i]), 1);
+        sink = sink + first;
+    }
+    delete[] table;
+}
+
 void feedTablesAndLists(PyObject *o)
 {
-    delete[] TPyQtWrapping::PyObject2QStringTable(o);
+    const bool list = PyList_Check(o);
+    if (list)
+        readAsHost(TPyQtWrapping::PyObject2QStringTable(o), o);
     noErrorPending("PyObject2QStringTable");
     unsigned long long count = 0;
-    delete[] TPyQtWrapping::PyObject2DoubleTable(o, count);
-    delete[] TPyQtWrapping::PyObject2FloatTable(o);
-    delete[] TPyQtWrapping::PyObject2IntTable(o);
-    delete[] TPyQtWrapping::PyObject2ShortIntTable(o);
+    double *doubles = TPyQtWrapping::PyObject2DoubleTable(o, count);
+    if (doubles && list && count != static_cast<unsigned long long>(PyList_GET_SIZE(o)))
+        fail("PyObject2DoubleTable: a count other than its list's length");
+    delete[] doubles;
+    if (list) {
+        readAsHost(TPyQtWrapping::PyObject2FloatTable(o), o);
+        readAsHost(TPyQtWrapping::PyObject2IntTable(o), o);
+        readAsHost(TPyQtWrapping::PyObject2ShortIntTable(o), o);
+    }
     noErrorPending("tables");
     int rows = -1, columns = -1;
     if (double **m = TPyQtWrapping::PyObject2DoubleMatrix(o, rows, columns)) {
@@ -533,9 +703,9 @@ void feedTablesAndLists(PyObject *o)
     }
     noErrorPending("PyObject2DoubleMatrix");
     bool ok = false;
-    PyObject *doubles = TPyQtWrapping::QListDouble2PyObject(TPyQtWrapping::PyObject2QListDouble(o, &ok));
+    PyObject *doubleList = TPyQtWrapping::QListDouble2PyObject(TPyQtWrapping::PyObject2QListDouble(o, &ok));
     PyObject *ints = TPyQtWrapping::QListInt2PyObject(TPyQtWrapping::PyObject2QListInt(o, &ok));
-    Py_XDECREF(doubles);
+    Py_XDECREF(doubleList);
     Py_XDECREF(ints);
     noErrorPending("number lists");
     if (TPyQtWrapping::isNumpyArray(o)) {
@@ -544,10 +714,25 @@ void feedTablesAndLists(PyObject *o)
     }
 }
 
+// The variant conversion's own frames take at most an eighth of the stack its thread has left, so
+// that Python code it calls at its deepest level keeps the rest (and the frames of that call).
+void checkStackLeftToPython(uintptr_t start)
+{
+    constexpr uintptr_t CallIntoPython = 64 * 1024;
+    if (lowestStack != UINTPTR_MAX && start - lowestStack > (start - stackBottom) / 8 + CallIntoPython) {
+        std::fprintf(stderr, "the conversion took %zu bytes of the %zu bytes of stack it had\n",
+                     size_t(start - lowestStack), size_t(start - stackBottom));
+        fail("PyObject2QVariant: stack");
+    }
+}
+
 void feedVariants(PyObject *o)
 {
     for (const int type : TypeIds) {
+        const uintptr_t start = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+        lowestStack = UINTPTR_MAX;
         const QVariant v = TPyQtWrapping::PyObject2QVariant(o, type);
+        checkStackLeftToPython(start);
         PyErr_Clear(); // a failed items or length call stays pending by design
         PyObject *back = TPyQtWrapping::QVariant2PyObject(v);
         PyObject *list = TPyQtWrapping::QVariantList2PyObject(v.toList());
@@ -579,6 +764,7 @@ void feedText(const QString &text)
 void feed(PyObject *o)
 {
     inMember = true;
+    fightsBefore = fights();
     const Py_ssize_t refs = Py_REFCNT(o);
     feedScalarsAndStringLists(o);
     checkRefs(o, refs, "scalars and string lists");
@@ -614,10 +800,19 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
         std::abort();
     }
     Py_DECREF(r);
+    reach = PyDict_GetItemString(mainDict, "REACH");
+    makeFighting = PyDict_GetItemString(mainDict, "make_fighting");
     makeHostile = PyDict_GetItemString(mainDict, "make_hostile");
     makeArray = PyDict_GetItemString(mainDict, "make_array");
     makeSubclass = PyDict_GetItemString(mainDict, "make_subclass");
     capturedStderr = PyObject_GetAttrString(PyImport_AddModule("sys"), "stderr");
+    pthread_attr_t attributes;
+    void *low = nullptr;
+    size_t stackSize = 0;
+    pthread_getattr_np(pthread_self(), &attributes);
+    pthread_attr_getstack(&attributes, &low, &stackSize);
+    pthread_attr_destroy(&attributes);
+    stackBottom = reinterpret_cast<uintptr_t>(low);
 
     objectTree = new QObject;
     auto *model = new QObject(objectTree);
@@ -637,6 +832,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         hostileInput = b.hostile;
         feed(b.object);
     }
+    // The hooks, stream, recursion limit and reach that the input set, as they were.
+    PySys_SetObject("excepthook", PySys_GetObject("__excepthook__"));
+    PySys_SetObject("stderr", capturedStderr);
+    Py_SetRecursionLimit(300);
+    PyList_SetSlice(reach, 0, PY_SSIZE_T_MAX, nullptr);
     for (const Built &b : all)
         Py_DECREF(b.object);
     // What the reports printed is not kept from one input to the next.

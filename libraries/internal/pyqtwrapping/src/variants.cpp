@@ -191,6 +191,13 @@ bool convertsWithoutPython(PyObject *o)
     return std::all_of(items, items + PySequence_Fast_GET_SIZE(o), isPlainScalar);
 }
 
+// An exact list or tuple of at most a few plain values.
+bool isShortPlainSequence(PyObject *o)
+{
+    constexpr Py_ssize_t Short = 16;
+    return isExactListOrTuple(o) && PySequence_Fast_GET_SIZE(o) <= Short && convertsWithoutPython(o);
+}
+
 // One conversion call: the values made so far, for containers and long texts met again (a container
 // on the current path holds the invalid variant until it is done, which stops cycles), and the
 // depth, for the nesting budget.
@@ -228,8 +235,9 @@ QVariant VariantConverter::container(PyObject *o, bool plain, Build &&build)
 {
     // A list or tuple of plain values that nothing refers to but its holder and this conversion
     // can be met only once and holds no cycle: it goes without the bookkeeping, which would cost
-    // the usual leaf of a large tree a third more.
-    const bool once = Py_REFCNT(o) <= 2 && (plain || convertsWithoutPython(o));
+    // the usual leaf of a large tree a third more. A long one is not looked through for that: its
+    // bookkeeping is nothing beside it, and the look would read every item twice.
+    const bool once = Py_REFCNT(o) <= 2 && (plain || isShortPlainSequence(o));
     QVariant value;
     if (once || enter(o, value)) {
         value = build();
@@ -444,6 +452,10 @@ QVariant VariantConverter::convert(PyObject *o, int type, bool plain)
     switch (type) {
     case QMetaType::QVariantMap: return toMap(o);
     case QMetaType::QVariantList: return toList(o, plain);
+    case QMetaType::Double: // the most common member of a large list, in line; it needs no local
+        if (isExactFloat(o))
+            return QVariant(PyFloat_AS_DOUBLE(o));
+        return toLeaf(o, type);
     default: return toLeaf(o, type);
     }
 }

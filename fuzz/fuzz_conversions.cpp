@@ -39,7 +39,7 @@ PyObject *capturedStderr = nullptr;
 QObject *objectTree = nullptr;
 
 const char *const Helpers = R"(
-import io, reprlib, sys
+import io, sys
 sys.stderr = io.StringIO()
 sys.setrecursionlimit(300)  # keeps endless nesting short; the bound itself is what is tested
 try:
@@ -61,11 +61,11 @@ def make_subclass(kind, value):
         if kind == 3 and not isinstance(value, (bytes, list, tuple)):
             value = b'sub'  # bytes(n), of anything with __index__, is n zero bytes: keep it small
         # str() of a list, and a list of a str's characters, each come out ~5 times larger:
-        # alternating them would grow the graph exponentially, so both are cut short. The text of
-        # a container is reprlib's, which stops a few levels and items in: str() of a graph of
-        # shared parts takes as long as its paths are many.
+        # alternating them would grow the graph exponentially, so both are cut short. Only a
+        # scalar's text is taken: str() of a graph of shared parts takes as long as its paths are
+        # many, and a subclass's str() can be anything.
         if kind == 2 and not isinstance(value, str):
-            value = reprlib.repr(value)[:64]
+            value = (repr(value) if isinstance(value, (int, float, bytes)) else type(value).__name__)[:64]
         if kind in (4, 6) and isinstance(value, str):
             value = value[:64]
         return (IntSub, FloatSub, StrSub, BytesSub, ListSub, DictSub, TupleSub)[kind](value)

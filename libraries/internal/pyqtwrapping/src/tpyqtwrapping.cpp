@@ -17,38 +17,52 @@ void TPyQtWrapping::showErrorMessage(const QString &message)
     PyQtWrappingPrivate::printPendingError();
 }
 
+namespace {
+
+// The pending Python error, taken out of the indicator and normalised, owned until the scope ends;
+// a missing value and traceback are None.
+struct FetchedError
+{
+    FetchedError()
+    {
+        PyObject *t = nullptr, *v = nullptr, *tb = nullptr;
+        PyErr_Fetch(&t, &v, &tb);
+        PyErr_NormalizeException(&t, &v, &tb);
+        type = PyRef(t), valueRef = PyRef(v), tracebackRef = PyRef(tb);
+        value = v ? v : Py_None;
+        traceback = tb ? tb : Py_None;
+    }
+    PyRef type, valueRef, tracebackRef;
+    PyObject *value, *traceback;
+};
+
+} // namespace
+
 void PyQtWrappingPrivate::printPendingError() noexcept
 {
-    PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    const PyRef typeRef(type), valueRef(value), tracebackRef(traceback);
-    if (!type)
+    const FetchedError error;
+    if (!error.type)
         return;
-    value = value ? value : Py_None;
-    traceback = traceback ? traceback : Py_None;
-    if (traceback != Py_None)
-        PyException_SetTraceback(value, traceback);
-    recordLastException(type, value, traceback);
+    if (error.traceback != Py_None)
+        PyException_SetTraceback(error.value, error.traceback);
+    recordLastException(error.type.get(), error.value, error.traceback);
     // Held: the hook may replace itself in sys while it runs.
     const PyRef hook = PyRef::borrowed(PySys_GetObject("excepthook"));
-    const PyRef result(hook ? PyObject_CallFunctionObjArgs(hook.get(), type, value, traceback, nullptr)
+    const PyRef result(hook ? PyObject_CallFunctionObjArgs(hook.get(), error.type.get(), error.value,
+                                                           error.traceback, nullptr)
                             : nullptr);
     if (!result) {
         // The interpreter's words for a hook that is missing or raised, without its exit on a
         // SystemExit from the hook. Writing to sys.stderr leaves no error, whatever write does.
-        PyObject *hookType = nullptr, *hookValue = nullptr, *hookTraceback = nullptr;
-        PyErr_Fetch(&hookType, &hookValue, &hookTraceback);
-        PyErr_NormalizeException(&hookType, &hookValue, &hookTraceback);
-        const PyRef hookTypeRef(hookType), hookValueRef(hookValue), hookTracebackRef(hookTraceback);
-        if (hookType) {
+        const FetchedError hookError;
+        if (hookError.type) {
             PySys_WriteStderr("Error in sys.excepthook:\n");
-            PyErr_Display(hookType, hookValue ? hookValue : Py_None, hookTraceback);
+            PyErr_Display(hookError.type.get(), hookError.value, hookError.traceback);
             PySys_WriteStderr("\nOriginal exception was:\n");
         } else {
             PySys_WriteStderr("sys.excepthook is missing\n");
         }
-        PyErr_Display(type, value, traceback);
+        PyErr_Display(error.type.get(), error.value, error.traceback);
     }
     PyErr_Clear();
 }

@@ -23,5 +23,7 @@ cd "$build"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1
 export LSAN_OPTIONS=suppressions=$root/scripts/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# -entropic=0: the entropic schedule's bookkeeping of every feature an input reaches took a third
+# of each run once the corpus had grown; the plain schedule finds every seeded fault as fast.
 ./fuzz/pyqtwrapping_fuzzer -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -max_len=512 \
-  -detect_leaks=0 -print_final_stats=1 "$build/corpus" "$root/fuzz/corpus"
+  -detect_leaks=0 -entropic=0 -print_final_stats=1 "$build/corpus" "$root/fuzz/corpus"

@@ -247,9 +247,10 @@ void scalars()
     };
     pythonFamily(
         "Scalars",
-        "Non-strict readers take ints, floats (floored; out of range or NaN give the refusal) and bools; "
-        "strict\n"
-        "ones the exact type alone. Ints are read as 32-bit values; a refusal is silent except for null.",
+        "Non-strict readers take ints, floats (floored; out of range or NaN give the member's minimum,\n"
+        "ok true: 2**63 for PyObject2ULongLong) and bools; strict ones the exact type alone. An int out\n"
+        "of a member's range is refused (PyObject2double reads its whole value); a refusal is silent\n"
+        "except for null.",
         {{"PyObject2int", number([](PyObject *o, bool *ok) { return W::PyObject2int(o, false, ok); })},
          {"strict", number([](PyObject *o, bool *ok) { return W::PyObject2int(o, true, ok); })},
          {"PyObject2LongLong",

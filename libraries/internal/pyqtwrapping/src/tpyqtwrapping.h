@@ -35,8 +35,13 @@
 //  - Every member that touches a Python object or can report must be called with the interpreter
 //    initialised and the interpreter lock held. qstringToPythonString, QObjectPtr2QObjectID and
 //    QObjectIDQObjectPtr touch no Python state.
-//  - Python ints are read by the int, double and variant conversions as 32-bit signed values,
-//    whatever the width of the platform's long.
+//  - A Python error stays pending after a member only where its comment says so: the MemoryError
+//    of the members above that make a Python str and of PyObject2QString, and the errors
+//    PyObject2QVariant passes on from a length query or an items() call. Every other member
+//    returns with no error pending, whatever Python code it ran.
+//  - Python ints are read by the int conversions and the integer variants as 32-bit signed
+//    values, whatever the width of the platform's long; PyObject2double and the double variant
+//    read an int's whole value (2**40 is 1099511627776.0).
 //  - Type ids are the QMetaType ids of the Qt the library is built with: QMetaType::QKeySequence is
 //    75 in Qt 5 and 4107 in Qt 6. Name them by enum, never by number.
 //  - The names are uneven (PyObject2int beside QString2PyUnicode, doubleTable2PyObject beside
@@ -124,7 +129,9 @@ public:
 
     // The text of an exact str (UTF-16, up to its first U+0000, with QString::fromUtf16's
     // byte-order-mark handling of the first code unit) or of a bytes object (UTF-8 up to its first
-    // zero byte, malformed sequences as U+FFFD). A null QString for null, None and anything else.
+    // zero byte, malformed sequences as U+FFFD). A null QString for null, None and anything else;
+    // also for a str whose text the interpreter cannot make for lack of memory (before Python 3.12,
+    // a str of the legacy representation), with the MemoryError pending.
     static QString PyObject2QString(PyObject *pyObject);
     // A new str with every UTF-16 code unit of the text (pairs joined, lone surrogates and U+0000
     // kept); an empty or null text gives an empty str. Null only if the str cannot be made.
@@ -220,6 +227,11 @@ public:
     // levels, and where the conversion's own frames have taken an eighth of the stack its thread
     // had left (at most 1 MiB): Python code that it calls at its deepest level (a __len__, an
     // __index__) keeps the rest of the stack, whatever sys.setrecursionlimit allows.
+    // It can leave a Python error pending, unlike the other readers: the first error raised
+    // anywhere in the tree by a sequence's length query (__len__), where that sequence stands as an
+    // empty list, or by the items() call of a mapping that is not a dict, where it stands as the
+    // invalid variant. The rest of the tree still converts; every other error met (an item that
+    // cannot be fetched, an int out of range) is cleared. Check PyErr_Occurred() after the call.
     static QVariant PyObject2QVariant(PyObject *pyObject, int type = -1);
     // A new reference to the Python value of the variant; None for unsupported types.
     static PyObject *QVariant2PyObject(const QVariant &variant);

@@ -30,7 +30,6 @@ if ! $installed; then
   if [ -n "$shared" ]; then
     echo "installed by more than one build:"; echo "$shared"; exit 1
   fi
-  sed -i "s|^prefix=.*|prefix=$prefix|" "$prefix/$libdir"/pkgconfig/orn-kestra-pyqtwrapping*.pc
 fi
 export PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig:$libpc"
 

@@ -20,6 +20,30 @@ else
   status=1
 fi
 
+# README's first host, built from the README's own text (its CMakeLists.txt and main.cpp blocks)
+# against BUILD installed into a scratch prefix, with nothing added but that prefix.
+host=$(mktemp -d)
+awk -v out="$host" '
+  /^## A first host/ { section = 1; next }
+  /^## / { section = 0 }
+  section && /^```cmake$/ { file = out "/CMakeLists.txt"; next }
+  section && /^```cpp$/ { file = out "/main.cpp"; next }
+  /^```/ { file = ""; next }
+  file { print > file }
+' README.md
+if cmake --install "$build" --prefix "$host/prefix" > "$host/log" 2>&1 &&
+  cmake -S "$host" -B "$host/build" -DCMAKE_PREFIX_PATH="$host/prefix" >> "$host/log" 2>&1 &&
+  cmake --build "$host/build" >> "$host/log" 2>&1 &&
+  [ "$(LD_LIBRARY_PATH="$host/prefix/$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")" \
+    "$host/build/myhost")" = kestra ]; then
+  echo "ok: README's first host builds from its own text and prints kestra"
+else
+  tail -30 "$host/log"
+  echo "FAILED: README's first host, built from its text against an installed prefix"
+  status=1
+fi
+rm -rf "$host"
+
 # Each shell block as FILE:LINE and its text, blocks marked to skip left out (their reason shown).
 blocks=$(mktemp -d)
 trap 'rm -rf "$blocks"' EXIT

@@ -183,10 +183,12 @@ std::vector<std::string> PythonTest::split(const std::string &text, const std::s
 }
 
 // Cells are split at two or more spaces.
-std::vector<std::vector<std::string>> PythonTest::tableRows(const std::string &table, const Values &values)
+std::vector<PythonTest::TableRow> PythonTest::tableRows(const std::string &table, const Values &values)
 {
-    std::vector<std::vector<std::string>> rows;
-    for (const std::string &line : split(table, "\n")) {
+    std::vector<TableRow> rows;
+    const std::vector<std::string> lines = split(table, "\n");
+    for (size_t n = 0; n < lines.size(); ++n) {
+        const std::string &line = lines[n];
         std::vector<std::string> cells;
         for (size_t start = line.find_first_not_of(' '), end; start != line.npos;
              start = line.find_first_not_of(' ', end)) {
@@ -201,7 +203,7 @@ std::vector<std::vector<std::string>> PythonTest::tableRows(const std::string &t
                                                    : cell);
         }
         if (!cells.empty())
-            rows.push_back(cells);
+            rows.push_back({n, cells});
     }
     return rows;
 }

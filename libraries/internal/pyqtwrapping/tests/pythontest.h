@@ -70,27 +70,39 @@ protected:
     // rows of an input and the results expected. Inputs that share every result share a row, as
     // "a | b". A cell "$name" stands for values' text, or the platform's ($wideLong and
     // $wideULong, a long variant of 2**33 - 1 as Qt makes it); a cell "=expression" for the Python ascii()
-    // of the expression; missing cells are empty. convert gives each result by its heading. A
-    // failure names the input and the column.
+    // of the expression; missing cells are empty. convert gives each result by its heading. The
+    // table starts on the line of the call; a failure points at its row's line and names the
+    // members tested, the column, the input, and what was expected and got.
     template <typename Convert>
-    void expectTable(Convert convert, const char *table, const Values &values = {})
+    void expectTable(const char *members, Convert convert, const char *table, const Values &values = {},
+                     const char *file = __builtin_FILE(), int line = __builtin_LINE())
     {
-        const std::vector<std::vector<std::string>> rows = tableRows(table, values);
+        const std::vector<TableRow> rows = tableRows(table, values);
         EXPECT_GT(rows.size(), 1u) << "a table without cases";
+        const std::vector<std::string> &heading = rows.front().cells;
         for (size_t r = 1; r < rows.size(); ++r) {
-            for (const std::string &input : split(rows[r][0], " | ")) {
-                SCOPED_TRACE("for " + input);
+            for (const std::string &input : split(rows[r].cells[0], " | ")) {
                 const Results results = convert(input.c_str());
-                for (size_t k = 1; k < rows[0].size(); ++k)
-                    EXPECT_EQ(results.at(rows[0][k]), k < rows[r].size() ? rows[r][k] : "")
-                        << "from " << rows[0][k];
+                for (size_t k = 1; k < heading.size(); ++k) {
+                    const std::string expected = k < rows[r].cells.size() ? rows[r].cells[k] : "";
+                    const std::string got = results.at(heading[k]);
+                    if (got != expected)
+                        ADD_FAILURE_AT(file, line + int(rows[r].line))
+                            << members << ", column " << heading[k] << ", for " << input
+                            << "\n  expected: " << expected << "\n  got:      " << got;
+                }
             }
         }
     }
 
 private:
     static std::vector<std::string> split(const std::string &text, const std::string &separator);
-    std::vector<std::vector<std::string>> tableRows(const std::string &table, const Values &values);
+    struct TableRow
+    {
+        size_t line; // lines after the table's first
+        std::vector<std::string> cells;
+    };
+    std::vector<TableRow> tableRows(const std::string &table, const Values &values);
     // A new reference to the result of running code in __main__; null, the error printed, on failure.
     PyObject *run(const std::string &code, int start);
     std::vector<PyRef> m_held;

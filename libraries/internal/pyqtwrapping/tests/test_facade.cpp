@@ -42,7 +42,7 @@ TEST_F(FacadeTest, HostileHooksAndStreams)
     const auto failing = [&](const std::string &error) {
         return "Error in sys.excepthook:|" + error + "||Original exception was:|" + x;
     };
-    expectTable(report, R"(
+    expectTable("showErrorMessage (through pythonStringToQString)", report, R"(
         input                                                                               printed
         sys.excepthook = Raiser(SystemExit(3))                                              $exit
         sys.excepthook = Raiser(KeyboardInterrupt)                                          $interrupt

@@ -46,7 +46,9 @@ TEST_F(NumericArraysTest, SequencesToTablesAndNumberLists)
         results["report"] = printed();
         return results;
     };
-    expectTable(convert, R"(
+    const char *const members = "PyObject2DoubleTable, PyObject2FloatTable, PyObject2IntTable, "
+                                "PyObject2ShortIntTable, PyObject2QListDouble, PyObject2QListInt";
+    expectTable(members, convert, R"(
         input              Double[]         Float[]                Int[]            ShortInt[]       QListDouble          QListInt               report
         [1, 2.5, True]     [1, 2.5, 1]      [1, 2.5, 1]            null             null             [-9999, 2.5, -9999]  [1, -9999, -9999]
         [-32768, 32767]    [-32768, 32767]  [-32768, 32767]        [-32768, 32767]  [-32768, 32767]  [-9999, -9999]       [-32768, 32767]
@@ -88,7 +90,7 @@ TEST_F(NumericArraysTest, Matrices)
                        {"shape", std::to_string(rows) + "x" + std::to_string(columns)},
                        {"report", printed()}};
     };
-    expectTable(convert, R"(
+    expectTable("PyObject2DoubleMatrix", convert, R"(
         input               rows            shape  report
         [[1, 2], [3, 4]]    [1, 2] [3, 4]   2x2
         [[1, 'a'], [2, 3]]  null [2, 3]     2x2
@@ -124,7 +126,9 @@ TEST_F(NumericArraysTest, TablesMatricesAndNumberListsToPythonLists)
             {"double**", reprOf(W::doubleMatrix2PyObject(o ? rows : nullptr, 2, half))},
             {"float**", reprOf(W::floatMatrix2PyObject(o ? floatRows : nullptr, 2, half))}};
     };
-    expectTable(convert, R"(
+    const char *const members = "doubleTable2PyObject, floatTable2PyObject, QListDouble2PyObject, "
+                                "QListFloat2PyObject, doubleMatrix2PyObject, floatMatrix2PyObject";
+    expectTable(members, convert, R"(
         input                           double[]               float[]                                QListDouble            QListFloat                             double**                   float**
         [1.5, -0.0, float('nan'), 0.1]  [1.5, -0.0, nan, 0.1]  [1.5, -0.0, nan, 0.10000000149011612]  [1.5, -0.0, nan, 0.1]  [1.5, -0.0, nan, 0.10000000149011612]  [[1.5, -0.0], [nan, 0.1]]  [[1.5, -0.0], [nan, 0.10000000149011612]]
         []                              []                     []                                     []                     []                                     [[], []]                   [[], []]
@@ -165,7 +169,7 @@ TEST_F(NumericArraysTest, NumpyArraysToDoubleTables)
         EXPECT_EQ(results(listValues, listCount), fromArray) << "from the list member";
         return fromArray;
     };
-    expectTable(convert, R"(
+    expectTable("numPyArray2DoubleTable, PyObject2DoubleTable", convert, R"(
         input                                                     table                      count  report
         np.array([1, -2, 2**31 - 1], dtype=np.int32)              [1, -2, 2147483647]        3
         np.array([4294967295], dtype=np.uint32)                   [4294967295]               1

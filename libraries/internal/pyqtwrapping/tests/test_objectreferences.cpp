@@ -36,7 +36,7 @@ TEST_F(ObjectReferencesTest, PathsResolveByNameOrByClassAndOccurrence)
     const auto resolve = [&](const char *path) {
         return Results{{"object", place(W::QObjectIDQObjectPtr(QLatin1String(path), &root))}};
     };
-    expectTable(resolve, R"(
+    expectTable("QObjectIDQObjectPtr", resolve, R"(
         input                                        object
         model                                        0
         model.cache | model..cache | .model.cache.   0/1
@@ -86,7 +86,7 @@ TEST_F(ObjectReferencesTest, HandlesRoundTripEveryPointerValue)
         return Results{
             {"QObject *", QString::number(quintptr(W::PyObject2QObject(in(e))), 16).toStdString()}};
     };
-    expectTable(read, R"(
+    expectTable("QObject2PyObject, PyObject2QObject", read, R"(
         input                                                       QObject *
         b'ff'                                                       ff
         None | 255 | 'zz' | '' | '1' * 17 | 'f' * 17 | ['ff'] | null       0

@@ -36,7 +36,9 @@ TEST_F(ScalarsTest, EveryScalarMemberAtTheEdgesOfItsRange)
                             strict["double"] + " " + strict["bool"];
         return results;
     };
-    expectTable(convert, R"(
+    const char *const members =
+        "PyObject2int, PyObject2LongLong, PyObject2ULongLong, PyObject2double, PyObject2bool";
+    expectTable(members, convert, R"(
         input                        int          LongLong              ULongLong             double                   bool   strict
         False                        0            0                     0                     0                        false  -9999? 0? 0? -9999? false
         -1                           -1           -1                    18446744073709551615  -1                       true   -1 -1 18446744073709551615 -9999? false?

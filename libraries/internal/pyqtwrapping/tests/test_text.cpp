@@ -20,7 +20,7 @@ TEST_F(TextTest, StrAndBytesToQStringAndBack)
         }
         return Results{{"QString", show(W::PyObject2QString(o))}};
     };
-    expectTable(convert, R"(
+    expectTable("PyObject2QString, QString2PyObject, QString2PyUnicode", convert, R"(
         input                                            QString
         '' | '\x00' | '\ufeff' | '\ufffe' | b''          ''
         '\x7f\x80\xff'                                   '\x7f\x80\xff'
@@ -55,7 +55,7 @@ TEST_F(TextTest, LiteralCodec)
         const QString literal = W::qstringToPythonString(units(e)), text = W::pythonStringToQString(units(e));
         return Results{{"literal", show(literal)}, {"text", show(text)}, {"report", printed()}};
     };
-    expectTable(convert, R"(
+    expectTable("qstringToPythonString, pythonStringToQString", convert, R"(
         input                literal                        text    report
         'say "hi"'           '"say "hi""'                   'say "hi"'
         None                 '""'                           <null>
@@ -92,7 +92,7 @@ TEST_F(TextTest, SequencesToStringLists)
         return results;
     };
     // list: PyObject2QStringList, lists: PyObject2QListOfQStringList; '?' after a list: ok false.
-    expectTable(convert, R"(
+    expectTable("PyObject2QStringList, PyObject2QListOfQStringList", convert, R"(
         input                  list                     lists                strict list              strict lists
         ['a', b'b', 1, None]   ['a','b',<null>,<null>]  []?                  ['a','b',<null>,<null>]  []?
         [['a', 'b'], ('c',)]   [<null>,<null>]          [['a','b']['c']]     [<null>,<null>]          [['a','b']['c']]
@@ -117,7 +117,7 @@ TEST_F(TextTest, StringTablesAndListsBothWays)
         return Results{
             {"table", table ? show(QStringList(QList<QString>(table.get(), table.get() + n))) : "null"}};
     };
-    expectTable(convert, R"(
+    expectTable("PyObject2QStringTable, QStringTable2PyObject", convert, R"(
         input                               table
         [b'x', 2.5, 1, True, 's', None]     ['x','2.5','1','1',<null>,<null>]
         [0.1, 123456789, 1e10, 1e39, -0.0]  ['0.1','1.23457e+08','1e+10','inf','0']

@@ -44,7 +44,9 @@ protected:
 // items it had at the start.
 TEST_F(VariantsTest, InferredAndRequestedContainersAndTexts)
 {
-    expectTable([&](const char *c) { return variant(c); }, R"(
+    expectTable(
+        "PyObject2QVariant, QVariant2PyObject, QVariantList2PyObject",
+        [&](const char *c) { return variant(c); }, R"(
         input                                                                                variant                                        back             error
         True                                                                                 bool(true)                                     True
         b'b'                                                                                 QString("b")                                   'b'
@@ -86,7 +88,9 @@ TEST_F(VariantsTest, InferredAndRequestedContainersAndTexts)
 // Values that only Qt's conversions make come back with their width and sign.
 TEST_F(VariantsTest, IntegerAndFloatWidths)
 {
-    expectTable([&](const char *c) { return variant(c); }, R"(
+    expectTable(
+        "PyObject2QVariant, QVariant2PyObject, QVariantList2PyObject",
+        [&](const char *c) { return variant(c); }, R"(
         input                                                             variant                           back  error
         40000 as short                                                    short(-25536)                     -25536
         -1 as uchar                                                       uchar(255)                        255

@@ -143,37 +143,36 @@ TEST_F(HostileInputTest, LengthsThatLie)
 {
     // The size of what a member gave, or "refused"; each member is given its own fresh input.
     auto sized = [](bool ok, qsizetype size) { return ok ? std::to_string(size) : std::string("refused"); };
-    expectTable(
-        [&](const char *expression) {
-            Results r;
-            auto run = [&](const char *member, auto convert) {
-                PyObject *o = in(expression);
-                r[member] = outcome(convert(o), o);
-            };
-            auto okList = [&](const char *member, auto convert) {
-                run(member, [&](PyObject *o) {
-                    bool ok = false;
-                    const auto size = convert(o, &ok).size();
-                    return sized(ok, size);
-                });
-            };
-            okList("QListDouble", [](PyObject *o, bool *ok) { return W::PyObject2QListDouble(o, ok); });
-            okList("QListInt", [](PyObject *o, bool *ok) { return W::PyObject2QListInt(o, ok); });
-            okList("QStringList",
-                   [](PyObject *o, bool *ok) { return W::PyObject2QStringList(o, false, ok); });
-            okList("table",
-                   [](PyObject *o, bool *ok) { return W().PyObject2QListOfQStringList(o, true, ok); });
-            const std::pair<const char *, int> variants[] = {
-                {"variant", -1}, {"list", QMetaType::QVariantList}, {"strings", QMetaType::QStringList}};
-            for (const auto &variant : variants)
-                run(variant.first, [&](PyObject *o) {
-                    const QVariant v = W::PyObject2QVariant(o, variant.second);
-                    return sized(v.isValid(), v.toList().size());
-                });
-            printed(); // the int list reports items it cannot fetch
-            return r;
-        },
-        R"(
+    const auto convert = [&](const char *expression) {
+        Results r;
+        auto run = [&](const char *member, auto convert) {
+            PyObject *o = in(expression);
+            r[member] = outcome(convert(o), o);
+        };
+        auto okList = [&](const char *member, auto convert) {
+            run(member, [&](PyObject *o) {
+                bool ok = false;
+                const auto size = convert(o, &ok).size();
+                return sized(ok, size);
+            });
+        };
+        okList("QListDouble", [](PyObject *o, bool *ok) { return W::PyObject2QListDouble(o, ok); });
+        okList("QListInt", [](PyObject *o, bool *ok) { return W::PyObject2QListInt(o, ok); });
+        okList("QStringList", [](PyObject *o, bool *ok) { return W::PyObject2QStringList(o, false, ok); });
+        okList("table", [](PyObject *o, bool *ok) { return W().PyObject2QListOfQStringList(o, true, ok); });
+        const std::pair<const char *, int> variants[] = {
+            {"variant", -1}, {"list", QMetaType::QVariantList}, {"strings", QMetaType::QStringList}};
+        for (const auto &variant : variants)
+            run(variant.first, [&](PyObject *o) {
+                const QVariant v = W::PyObject2QVariant(o, variant.second);
+                return sized(v.isValid(), v.toList().size());
+            });
+        printed(); // the int list reports items it cannot fetch
+        return r;
+    };
+    const char *const members = "PyObject2QListDouble, PyObject2QListInt, PyObject2QStringList, "
+                                "PyObject2QListOfQStringList, PyObject2QVariant";
+    expectTable(members, convert, R"(
 input                          QListDouble  QListInt  QStringList  table    variant   list      strings
 Lying(2**31 - 1, trip=5)       refused      refused   refused      refused  refused   refused   refused
 LyingList(2**31 - 1, trip=5)   refused      refused   refused      refused  refused   refused   refused

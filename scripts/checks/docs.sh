@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Usage: docs.sh BUILD
 # The documentation says what the project does: docs/conversions.md is what BUILD's pyqtwrap
-# --reference writes now, and every shell block of README.md and docs/*.md runs from the project's
-# root without failing. A block that must not run here is preceded by a line
+# --reference writes now; the paths and links the documents name exist and the manual page lists
+# pyqtwrap's options (doc-paths.py); README's first host builds from its text; and every shell
+# block of README.md and docs/*.md runs from the project's root without failing. A block that must not run here is preceded by a line
 # "<!-- doc-check: skip (the reason) -->".
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -19,6 +20,8 @@ else
   echo "  $tool --reference > docs/conversions.md"
   status=1
 fi
+
+/usr/bin/python3 "$root/scripts/checks/doc-paths.py" "$root" "$tool" || status=1
 
 # README's first host, built from the README's own text (its CMakeLists.txt and main.cpp blocks)
 # against BUILD installed into a scratch prefix, with nothing added but that prefix.

@@ -37,9 +37,10 @@ By default it converts with PyObject2QVariant and back with QVariant2PyObject (l
 member by member through QVariantList2PyObject). --as uses another conversion family and prints
 what it returns, sentinels and ok flags included.
 
-Messages that the library reports are printed by the interpreter to standard error. An error in
-the Python code is printed as the interpreter prints it and the exit status is 2; so is a bad
-option. An expression that starts with '-' goes after '--'.)";
+Messages that the library reports are printed by the interpreter to standard error, and so is a
+Python error the conversion left pending (the exit status is still 0). An error in the Python
+code is printed as the interpreter prints it and the exit status is 2; so is a bad option. An
+expression that starts with '-' goes after '--'.)";
 
 const char *const Examples = R"(
 Examples:
@@ -298,54 +299,61 @@ QString familyHelp()
     return help;
 }
 
+// The tool's options, as its help lists them.
+struct OptionSet
+{
+    const QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("this text")};
+    // Ids are those of the Qt the tool runs with: QKeySequence is 75 in Qt 5 and 4107 in Qt 6.
+    const QCommandLineOption type{QStringLiteral("type"),
+                                  QStringLiteral("type id as a number (10; the ids of Qt %1) or a Qt type "
+                                                 "name (QStringList); default -1, inferred")
+                                      .arg(QLatin1String(qVersion())),
+                                  QStringLiteral("ID|NAME")};
+    const QCommandLineOption json{QStringLiteral("json"),
+                                  QStringLiteral("print the variant tree, input and round trip as JSON")};
+    const QCommandLineOption as{QStringLiteral("as"), familyHelp(), QStringLiteral("FAMILY")};
+    const QCommandLineOption strict{QStringLiteral("strict"),
+                                    QStringLiteral("the strict flag, for --as stringlist")};
+    const QCommandLineOption file{{QStringLiteral("f"), QStringLiteral("file")},
+                                  QStringLiteral("run a Python file and take one of its variables"),
+                                  QStringLiteral("SCRIPT")};
+    const QCommandLineOption var{QStringLiteral("var"),
+                                 QStringLiteral("the variable --file takes; result by default"),
+                                 QStringLiteral("NAME"), QStringLiteral("result")};
+    const QCommandLineOption reference{
+        QStringLiteral("reference"), QStringLiteral("write the conversion reference (every family on a fixed "
+                                                    "catalogue of inputs) as Markdown")};
+};
+
 // Fills the command line from the arguments; -1 to go on, or the exit status.
 int parseArguments(const QStringList &arguments, CommandLine &line)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(Description));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("this text"));
-    // Ids are those of the Qt the tool runs with: QKeySequence is 75 in Qt 5 and 4107 in Qt 6.
-    const QCommandLineOption type(QStringLiteral("type"),
-                                  QStringLiteral("type id as a number (10; the ids of Qt %1) or a Qt type "
-                                                 "name (QStringList); default -1, inferred")
-                                      .arg(QLatin1String(qVersion())),
-                                  QStringLiteral("ID|NAME"));
-    const QCommandLineOption json(QStringLiteral("json"),
-                                  QStringLiteral("print the variant tree, input and round trip as JSON"));
-    const QCommandLineOption as(QStringLiteral("as"), familyHelp(), QStringLiteral("FAMILY"));
-    const QCommandLineOption strict(QStringLiteral("strict"),
-                                    QStringLiteral("the strict flag, for --as stringlist"));
-    const QCommandLineOption file({QStringLiteral("f"), QStringLiteral("file")},
-                                  QStringLiteral("run a Python file and take one of its variables"),
-                                  QStringLiteral("SCRIPT"));
-    const QCommandLineOption var(QStringLiteral("var"), QStringLiteral("the variable --file takes"),
-                                 QStringLiteral("NAME"), QStringLiteral("result"));
-    const QCommandLineOption reference(
-        QStringLiteral("reference"), QStringLiteral("write the conversion reference (every family on a fixed "
-                                                    "catalogue of inputs) as Markdown"));
-    parser.addOptions({help, type, json, as, strict, file, var, reference});
+    const OptionSet o;
+    parser.addOptions({o.help, o.type, o.json, o.as, o.strict, o.file, o.var, o.reference});
     parser.addPositionalArgument(QStringLiteral("EXPR"),
                                  QStringLiteral("a Python expression, or - for standard input"),
                                  QStringLiteral("[EXPR | -]"));
 
     if (!parser.parse(arguments))
         return badUsage(parser, parser.errorText());
-    if (parser.isSet(help)) {
+    if (parser.isSet(o.help)) {
         std::cout << text(parser.helpText()) << Examples;
         return 0;
     }
     const QStringList inputs = parser.positionalArguments();
-    if (inputs.size() + int(parser.isSet(file)) > 1)
+    if (inputs.size() + int(parser.isSet(o.file)) > 1)
         return badUsage(parser, QStringLiteral("only one input: an expression, - or --file"));
-    if (parser.isSet(type) && !parseType(parser.value(type), line.options.type))
+    if (parser.isSet(o.type) && !parseType(parser.value(o.type), line.options.type))
         return badUsage(parser, QStringLiteral("--type takes a type id or a Qt type name"));
-    if (parser.isSet(as) && !(line.family = findFamily(parser.value(as))))
-        return badUsage(parser, QStringLiteral("unknown family for --as: ") + parser.value(as));
-    line.reference = parser.isSet(reference);
-    line.options.json = parser.isSet(json);
-    line.options.strict = parser.isSet(strict);
-    line.script = parser.value(file);
-    line.variable = parser.value(var);
+    if (parser.isSet(o.as) && !(line.family = findFamily(parser.value(o.as))))
+        return badUsage(parser, QStringLiteral("unknown family for --as: ") + parser.value(o.as));
+    line.reference = parser.isSet(o.reference);
+    line.options.json = parser.isSet(o.json);
+    line.options.strict = parser.isSet(o.strict);
+    line.script = parser.value(o.file);
+    line.variable = parser.value(o.var);
     line.fromStdin = inputs.value(0) == QLatin1String("-");
     if (!inputs.isEmpty())
         line.expression = inputs.first();

@@ -249,8 +249,8 @@ protected:
     void SetUp() override
     {
         PythonTest::SetUp();
-        m_exceptHook = PyRef::borrowed(PySys_GetObject("excepthook"));
-        PySys_SetObject("excepthook", PyRef(PyCFunction_New(&displayingExceptHookDef, nullptr)).get());
+        m_exceptHook = HostSupport::borrowedRef(PySys_GetObject("excepthook"));
+        PySys_SetObject("excepthook", PyObjectRef(PyCFunction_New(&displayingExceptHookDef, nullptr)).get());
         FailingAllocator::install();
     }
     void TearDown() override
@@ -370,7 +370,7 @@ protected:
     }
 
     int m_points = 0;
-    PyRef m_exceptHook;
+    PyObjectRef m_exceptHook;
 };
 
 TEST_F(AllocationFailureTest, MembersThatBuildStrings)

@@ -39,7 +39,7 @@ std::function<Describe()> object(Call call)
         PyObject *o = call();
         stopFailing();
         return Describe([o] {
-            PyRef result(o), text(o ? PyObject_ASCII(o) : nullptr);
+            PyObjectRef result(o), text(o ? PyObject_ASCII(o) : nullptr);
             return text ? std::string(PyUnicode_AsUTF8(text.get())) : "<null>";
         });
     };

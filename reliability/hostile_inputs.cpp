@@ -67,7 +67,7 @@ protected:
         PythonTest::SetUp();
         for (PyMethodDef *def : {&exhaustHeapDef, &stackHereDef})
             PyDict_SetItemString(PyModule_GetDict(PyImport_AddModule("__main__")), def->ml_name,
-                                 PyRef(PyCFunction_New(def, nullptr)).get());
+                                 PyObjectRef(PyCFunction_New(def, nullptr)).get());
         exec(R"(
 class Lying:  # claims `claim` items (None: raises), and delivers as many as it is asked for
     def __init__(s, claim, trip=0, item=('x',)): s.claim, s.trip, s.item, s.fetched = claim, trip, item, 0
@@ -131,7 +131,8 @@ class Level(list):  # tells where the stack stands when its length is asked
             out += " +error";
             PyErr_Clear();
         }
-        PyRef trip(PyObject_GetAttrString(input, "trip")), fetched(PyObject_GetAttrString(input, "fetched"));
+        PyObjectRef trip(PyObject_GetAttrString(input, "trip")),
+            fetched(PyObject_GetAttrString(input, "fetched"));
         PyErr_Clear();
         if (trip && fetched && PyLong_AsLong(fetched.get()) < PyLong_AsLong(trip.get()))
             out += " before its trip";
@@ -245,7 +246,7 @@ TEST_F(HostileInputTest, TextsAtTheLengthLimits)
     CppAllocations::setCeiling(0);
     PyObject *text = in("'\\U0001F600' * (2**30 + 1)");
     const QString converted = W::PyObject2QString(text);
-    if (PyQtWrappingPrivate::MaxTextUnits < (1ULL << 31) + 2) {
+    if (QT_VERSION < QT_VERSION_CHECK(6, 0, 0)) { // a Qt 5 QString holds at most 2**31 - 1 units
         EXPECT_TRUE(converted.isNull());
         EXPECT_TRUE(W::PyObject2QVariant(text).toString().isNull());
     } else {
@@ -312,7 +313,7 @@ TEST_F(HostileInputTest, ReportsUnderHostileHooks)
         W::PyObject2QListInt(in("Lying(1, item=None)"));
         W::PyObject2int(nullptr);
         double table = 1;
-        PyRef(W::doubleTable2PyObject(&table, 1ULL << 61));
+        PyObjectRef(W::doubleTable2PyObject(&table, 1ULL << 61));
         exec("sys.stderr = _err\n");
         EXPECT_FALSE(PyErr_Occurred());
     }
@@ -332,8 +333,9 @@ TEST_F(HostileInputTest, MisalignedArrays)
         SCOPED_TRACE(array);
         unsigned long long count = 0;
         const std::unique_ptr<double[]> table(W::PyObject2DoubleTable(in(array), count));
-        PyRef back(table ? W::doubleTable2PyObject(table.get(), count) : nullptr);
-        PyRef expected(PyObject_CallMethod(in(array + std::string(".astype(float)")), "tolist", nullptr));
+        PyObjectRef back(table ? W::doubleTable2PyObject(table.get(), count) : nullptr);
+        PyObjectRef expected(
+            PyObject_CallMethod(in(array + std::string(".astype(float)")), "tolist", nullptr));
         EXPECT_EQ(back && PyObject_RichCompareBool(back.get(), expected.get(), Py_EQ), 1);
     }
 }

@@ -62,8 +62,8 @@ protected:
 void SoakTest::round()
 {
     const QVariant tree = TPyQtWrapping::PyObject2QVariant(values, -1);
-    PyRef(TPyQtWrapping::QVariantList2PyObject(tree.toMap().value(QStringLiteral("values")).toList()));
-    PyRef(TPyQtWrapping::QVariantList2PyObject(variants));
+    PyObjectRef(TPyQtWrapping::QVariantList2PyObject(tree.toMap().value(QStringLiteral("values")).toList()));
+    PyObjectRef(TPyQtWrapping::QVariantList2PyObject(variants));
     unsigned long long n = 0;
     delete[] TPyQtWrapping::PyObject2DoubleTable(floats, n);
     delete[] TPyQtWrapping::PyObject2DoubleTable(array, n);
@@ -72,26 +72,26 @@ void SoakTest::round()
     delete[] TPyQtWrapping::PyObject2ShortIntTable(ints);
     int rows = 0, columns = 0;
     double **m = TPyQtWrapping::PyObject2DoubleMatrix(matrix, rows, columns);
-    PyRef(TPyQtWrapping::doubleMatrix2PyObject(m, rows, columns));
+    PyObjectRef(TPyQtWrapping::doubleMatrix2PyObject(m, rows, columns));
     for (int r = 0; r < rows; ++r)
         delete[] m[r];
     delete[] m;
     const QList<double> ds = TPyQtWrapping::PyObject2QListDouble(floats);
-    PyRef(TPyQtWrapping::QListDouble2PyObject(ds));
-    PyRef(TPyQtWrapping::QListInt2PyObject(TPyQtWrapping::PyObject2QListInt(ints)));
-    PyRef(TPyQtWrapping::QListFloat2PyObject({0.5f, 1.5f}));
-    PyRef(TPyQtWrapping::QListInt2PyObject(qints));
-    PyRef(TPyQtWrapping::QListDouble2PyObject(qdoubles));
+    PyObjectRef(TPyQtWrapping::QListDouble2PyObject(ds));
+    PyObjectRef(TPyQtWrapping::QListInt2PyObject(TPyQtWrapping::PyObject2QListInt(ints)));
+    PyObjectRef(TPyQtWrapping::QListFloat2PyObject({0.5f, 1.5f}));
+    PyObjectRef(TPyQtWrapping::QListInt2PyObject(qints));
+    PyObjectRef(TPyQtWrapping::QListDouble2PyObject(qdoubles));
     const QStringList list = TPyQtWrapping::PyObject2QStringList(strings);
-    PyRef(TPyQtWrapping::QStringList2PyObject(list));
+    PyObjectRef(TPyQtWrapping::QStringList2PyObject(list));
     wrapping.PyObject2QListOfQStringList(lists);
     QString *table = TPyQtWrapping::PyObject2QStringTable(strings);
-    PyRef(TPyQtWrapping::QStringTable2PyObject(table, unsigned(PyList_GET_SIZE(strings))));
+    PyObjectRef(TPyQtWrapping::QStringTable2PyObject(table, unsigned(PyList_GET_SIZE(strings))));
     delete[] table;
-    PyRef text(TPyQtWrapping::QString2PyObject(
+    PyObjectRef text(TPyQtWrapping::QString2PyObject(
         TPyQtWrapping::PyObject2QString(PyDict_GetItemString(values, "text"))));
     TPyQtWrapping::pythonStringToQString(TPyQtWrapping::qstringToPythonString(QStringLiteral("a\\b")));
-    PyRef handle(TPyQtWrapping::QObject2PyObject(child));
+    PyObjectRef handle(TPyQtWrapping::QObject2PyObject(child));
     TPyQtWrapping::PyObject2QObject(handle.get());
     TPyQtWrapping::QObjectIDQObjectPtr(QStringLiteral("child"), &root);
 }

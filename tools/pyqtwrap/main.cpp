@@ -22,7 +22,7 @@
 #include <string>
 
 using namespace HostSupport;
-using PyRef = HostSupport::PyObjectRef;
+using HostSupport::PyObjectRef;
 
 namespace {
 
@@ -57,7 +57,7 @@ std::string text(const QString &s) { return s.toStdString(); }
 
 std::string repr(PyObject *object)
 {
-    PyRef r(object ? PyObject_Repr(object) : nullptr);
+    PyObjectRef r(object ? PyObject_Repr(object) : nullptr);
     const char *utf8 = r ? PyUnicode_AsUTF8(r.get()) : nullptr;
     if (!utf8) {
         PyErr_Clear();
@@ -148,7 +148,7 @@ void showVariant(PyObject *value, const Options &options)
         std::cerr << "pyqtwrap: the conversion left this Python error pending:\n";
         PyErr_Print();
     }
-    PyRef back(variantToPython(variant));
+    PyObjectRef back(variantToPython(variant));
     if (options.json) {
         const QJsonObject out{{QStringLiteral("input"), QString::fromStdString(repr(value))},
                               {QStringLiteral("type"), options.type},
@@ -363,7 +363,7 @@ int parseArguments(const QStringList &arguments, CommandLine &line)
 PyObject *evaluate(const QByteArray &source, const char *name, int start)
 {
     PyObject *globals = PyModule_GetDict(PyImport_AddModule("__main__"));
-    PyRef code(Py_CompileString(source.constData(), name, start));
+    PyObjectRef code(Py_CompileString(source.constData(), name, start));
     return code ? PyEval_EvalCode(code.get(), globals, globals) : nullptr;
 }
 
@@ -375,7 +375,7 @@ PyObject *scriptValue(const CommandLine &line)
         std::cerr << "pyqtwrap: cannot read " << text(line.script) << '\n';
         return nullptr;
     }
-    if (!PyRef(evaluate(file.readAll(), line.script.toUtf8().constData(), Py_file_input)))
+    if (!PyObjectRef(evaluate(file.readAll(), line.script.toUtf8().constData(), Py_file_input)))
         return nullptr;
     PyObject *globals = PyModule_GetDict(PyImport_AddModule("__main__"));
     PyObject *value = PyDict_GetItemString(globals, line.variable.toUtf8().constData());
@@ -410,7 +410,7 @@ int main(int argc, char **argv)
     Py_InitializeEx(0);
     if (line.reference)
         return writeReference();
-    PyRef value(inputValue(line));
+    PyObjectRef value(inputValue(line));
     if (!value) {
         if (PyErr_Occurred())
             PyErr_Print();

@@ -23,7 +23,7 @@
 #include <vector>
 
 using namespace HostSupport;
-using PyRef = HostSupport::PyObjectRef;
+using HostSupport::PyObjectRef;
 using W = TPyQtWrapping;
 
 namespace {
@@ -37,12 +37,12 @@ PyObject *evaluate(const std::string &expression)
 
 std::string ascii(PyObject *object)
 {
-    PyRef text(object ? PyObject_ASCII(object) : nullptr);
+    PyObjectRef text(object ? PyObject_ASCII(object) : nullptr);
     return text ? PyUnicode_AsUTF8(text.get()) : "null";
 }
 
 // A new reference's ascii(), the reference released.
-std::string owned(PyObject *object) { return ascii(PyRef(object).get()); }
+std::string owned(PyObject *object) { return ascii(PyObjectRef(object).get()); }
 
 std::string withOk(const std::string &value, bool ok) { return ok ? value : value + ", not ok"; }
 
@@ -55,7 +55,7 @@ std::string reported()
         out = std::string("pending ") + reinterpret_cast<PyTypeObject *>(PyErr_Occurred())->tp_name;
         PyErr_Clear();
     }
-    PyRef printed(evaluate("_printed()"));
+    PyObjectRef printed(evaluate("_printed()"));
     std::string lines = printed ? PyUnicode_AsUTF8(printed.get()) : "";
     while (!lines.empty() && lines.back() == '\n')
         lines.pop_back();
@@ -163,7 +163,7 @@ void pythonFamily(const char *title, const char *rules, const std::vector<Member
     heading(title, rules, columns);
     Reports reports;
     for (const char *input : inputs) {
-        PyRef value(std::string(input) == "null" ? nullptr : evaluate(input));
+        PyObjectRef value(std::string(input) == "null" ? nullptr : evaluate(input));
         std::vector<std::string> cells{input};
         for (const Member &m : members) {
             cells.push_back(m.convert(value.get()));
@@ -427,7 +427,7 @@ void backToPython()
 
 void numpyArrays()
 {
-    PyRef numpy(PyImport_ImportModule("numpy"));
+    PyObjectRef numpy(PyImport_ImportModule("numpy"));
     PyErr_Clear();
     if (!numpy) {
         std::cout << "\n## NumPy arrays\n\nNumPy cannot be imported by this interpreter: no table.\n";
@@ -454,7 +454,7 @@ void numpyArrays()
 std::string variantOf(const std::string &request, PyObject *&back, Reports &reports)
 {
     const size_t as = request.find(" as ");
-    PyRef value(evaluate(request.substr(0, as)));
+    PyObjectRef value(evaluate(request.substr(0, as)));
     const QVariant v = W::PyObject2QVariant(
         value.get(), as == std::string::npos ? -1 : metaTypeId(request.substr(as + 4).c_str()));
     reports.add(request, "PyObject2QVariant", reported());
@@ -575,7 +575,7 @@ int writeReference()
                  "Debian 12 build (Qt "
               << QT_VERSION_MAJOR << ", CPython " << PY_MAJOR_VERSION << '.' << PY_MINOR_VERSION
               << ") and fails when it differs.\n";
-    PyRef(PyRun_String(Prelude, Py_file_input, mainDict(), mainDict()));
+    PyObjectRef(PyRun_String(Prelude, Py_file_input, mainDict(), mainDict()));
     for (void (*family)() : {scalars, texts, stringLists, tables, numberLists, backToPython, numpyArrays,
                              variants, variantsToPython, objects})
         family();

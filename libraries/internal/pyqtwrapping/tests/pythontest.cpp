@@ -62,7 +62,7 @@ void PythonTest::TearDown()
         PyErr_Print();
     }
     EXPECT_EQ(printed(), "") << "output on sys.stderr that the test did not expect";
-    for (const PyRef &watched : m_watched)
+    for (const PyObjectRef &watched : m_watched)
         EXPECT_EQ(Py_REFCNT(watched.get()), 2) << "reference count of " << ascii(watched.get());
     m_watched.clear();
     m_held.clear();
@@ -93,14 +93,14 @@ PyObject *PythonTest::in(const std::string &expression)
     for (Py_ssize_t i = -1; sole && i < (sequence ? PySequence_Fast_GET_SIZE(value) : 0); ++i) {
         PyObject *object = i < 0 ? value : PySequence_Fast_ITEMS(value)[i];
         if (Py_REFCNT(object) == 1 && !(PyUnicode_Check(object) && PyUnicode_CHECK_INTERNED(object)))
-            m_watched.push_back(PyRef::borrowed(object));
+            m_watched.push_back(HostSupport::borrowedRef(object));
     }
     return value;
 }
 
 std::string PythonTest::ascii(PyObject *object)
 {
-    PyRef text(object ? PyObject_ASCII(object) : nullptr);
+    PyObjectRef text(object ? PyObject_ASCII(object) : nullptr);
     const char *utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
     if (!utf8)
         PyErr_Clear();
@@ -109,14 +109,14 @@ std::string PythonTest::ascii(PyObject *object)
 
 std::string PythonTest::printed()
 {
-    PyRef text(run("_printed()", Py_eval_input));
+    PyObjectRef text(run("_printed()", Py_eval_input));
     const char *utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
     return utf8 ? utf8 : "<stderr lost>";
 }
 
 bool PythonTest::numpyAvailable()
 {
-    static const bool available = PyRef(PyImport_ImportModule("numpy")) || (PyErr_Clear(), false);
+    static const bool available = PyObjectRef(PyImport_ImportModule("numpy")) || (PyErr_Clear(), false);
     return available;
 }
 

@@ -4,7 +4,7 @@
 #ifndef PYTHONTEST_H
 #define PYTHONTEST_H
 
-#include "tpyqtwrapping_p.h"
+#include "pyobjectref.h"
 #include "valuetext.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-using PyQtWrappingPrivate::PyRef;
+using HostSupport::PyObjectRef;
 using W = TPyQtWrapping;
 
 class PythonTest : public ::testing::Test
@@ -31,12 +31,12 @@ protected:
     // The value of an expression evaluated in __main__, held until the end of the test; "null"
     // gives a null pointer.
     PyObject *in(const std::string &expression);
-    void exec(const std::string &code) { PyRef(run(code, Py_file_input)); }
+    void exec(const std::string &code) { PyObjectRef(run(code, Py_file_input)); }
     // A result (a new reference, or null) held until the end of the test.
     PyObject *hold(PyObject *result) { return m_held.emplace_back(result).get(); }
     // Python's ascii() of an object, "<null>" for null; reprOf releases the new reference it is given.
     static std::string ascii(PyObject *object);
-    static std::string reprOf(PyObject *result) { return ascii(PyRef(result).get()); }
+    static std::string reprOf(PyObject *result) { return ascii(PyObjectRef(result).get()); }
     // What was printed to sys.stderr since the last call.
     std::string printed();
     static std::string typeError(const std::string &message) { return "TypeError: " + message + "\n"; }
@@ -105,8 +105,8 @@ private:
     std::vector<TableRow> tableRows(const std::string &table, const Values &values);
     // A new reference to the result of running code in __main__; null, the error printed, on failure.
     PyObject *run(const std::string &code, int start);
-    std::vector<PyRef> m_held;
-    std::vector<PyRef> m_watched;
+    std::vector<PyObjectRef> m_held;
+    std::vector<PyObjectRef> m_watched;
 };
 
 #define REQUIRE_NUMPY() \

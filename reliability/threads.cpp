@@ -152,9 +152,13 @@ void Converter::numbers()
     int rows = 0, columns = 0;
     double **matrix = W::PyObject2DoubleMatrix(input("matrix"), rows, columns);
     check(rows == 2 && columns == 2 && equals(W::doubleMatrix2PyObject(matrix, 2, 2), "matrix"), "matrices");
+    float row[] = {0.5f, -1.0f}, *floatRows[] = {row, row};
+    check(equals(W::floatMatrix2PyObject(floatRows, 2, 2), "[[0.5, -1.0]] * 2"), "floatMatrix2PyObject");
+    check(equals(W::QListFloat2PyObject({0.5f, -1.0f}), "[0.5, -1.0]"), "QListFloat2PyObject");
     for (int r = 0; matrix && r < rows; ++r)
         delete[] matrix[r];
     delete[] matrix;
+    check(W::isNumpyArray(input("array")) == (input("array") != Py_None), "isNumpyArray");
     if (input("array") != Py_None) {
         std::unique_ptr<double[]> array(
             W::numPyArray2DoubleTable(W::PyObject2NumPyArray(input("array")), count));
@@ -169,6 +173,9 @@ void Converter::variants()
     const QVariantList cyclic = W::PyObject2QVariant(input("cyclic")).toList();
     check(cyclic.size() == 2 && cyclic.at(0) == QVariant(1) && !cyclic.at(1).isValid(), "cyclic variant");
     check(equals(W::QVariant2PyObject(QVariant(QStringLiteral("v"))), "'v'"), "QVariant2PyObject");
+    const double value = 2.5;
+    check(equals(W::voidType2PyObjectInternal(QMetaType::Double, const_cast<double *>(&value)), "2.5"),
+          "voidType2PyObjectInternal");
     check(equals(W::QVariantList2PyObject({QVariant(1), QVariant(2.5)}), "[1, 2.5]"),
           "QVariantList2PyObject");
 }
@@ -180,6 +187,7 @@ void Converter::objects()
     PyObjectRef handle(W::QObject2PyObject(m_child));
     check(W::PyObject2QObject(handle.get()) == m_child, "object handles");
     // A refusal reported through this interpreter, marked with the thread's number.
+    // not covered: showErrorMessage (this report runs through it)
     W::pythonStringToQString(QStringLiteral("\\uzz%1").arg(m_id));
 }
 

@@ -464,6 +464,8 @@ struct Built
 {
     PyObject *object;
     bool hostile;
+    bool consumed = false; // made part of a later object (a container's item, a maker's input)
+    size_t entry = 0; // where it is in the list of every object built
 };
 
 // Builds objects from the input with a small stack machine; every object built is also kept in
@@ -520,7 +522,7 @@ private:
         }
         hostile = hostile || m_taint;
         m_taint = false;
-        m_stack.push_back({o, hostile});
+        m_stack.push_back({o, hostile, false, m_all.size()});
         Py_INCREF(o);
         m_all.push_back({o, hostile});
     }
@@ -532,6 +534,7 @@ private:
             return nullptr;
         const Built b = m_stack.back();
         m_stack.pop_back();
+        m_all[b.entry].consumed = true;
         m_taint = m_taint || b.hostile;
         return b.object;
     }
@@ -824,11 +827,21 @@ void feed(PyObject *o)
     inMember = false;
 }
 
+// A number, a text or a singleton, of any subclass: what no member walks into.
+bool isScalar(PyObject *o)
+{
+    return PyLong_Check(o) || PyFloat_Check(o) || PyUnicode_Check(o) || PyBytes_Check(o) || o == Py_None;
+}
+
 void runOne(const uint8_t *data, size_t size)
 {
     Input in(data, size);
     const std::vector<Built> all = Builder(in).build();
     for (const Built &b : all) {
+        // A container made part of a later object is walked there by every member that walks
+        // containers; fed again on its own, nested containers would cost the square of their depth.
+        if (b.consumed && !isScalar(b.object))
+            continue;
         hostileInput = b.hostile;
         feed(b.object);
     }

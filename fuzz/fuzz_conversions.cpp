@@ -4,7 +4,8 @@
 // by changing the input's containers while they convert, graphs of shared parts 2**60 paths wide,
 // nesting deeper than any budget, hostile exception hooks and streams, and NumPy arrays of every
 // dtype, shape, stride, byte order and alignment). Every member that takes a Python object is fed
-// every object with both strict flags and a spread of type ids, and text members get the texts.
+// every object (but a container that became part of a later one) with both strict flags and a
+// spread of type ids, and text members get the texts. Inputs run on a worker thread of 512 KiB.
 // Besides the sanitizers it checks that no Python error is left pending where none is promised,
 // that the inputs' reference counts are unchanged, that every table is as long as its list (read
 // as a host reads it), and that the variant conversion leaves Python code the stack it promises.

@@ -14,6 +14,7 @@
 // QObjectPtr2QObjectID, QObject2PyObject, showErrorMessage (they take C++ values the input does
 // not make, whose conversions the unit tests and the sweeps cover; reports run under every member
 // that refuses)
+#include "threadstack.h"
 #include "tpyqtwrapping.h"
 
 #include <QObject>
@@ -897,24 +898,13 @@ private:
     void serve()
     {
         PyGILState_Ensure(); // held for the life of the process: no other thread runs Python code
-        stackBottom = stackLowest();
+        stackBottom = HostSupport::lowestStackAddress();
         for (;;) {
             while (!m_pending.load(std::memory_order_acquire))
                 sched_yield();
             runOne(m_data, m_size);
             m_pending.store(false, std::memory_order_release);
         }
-    }
-
-    static uintptr_t stackLowest()
-    {
-        pthread_attr_t attributes;
-        void *low = nullptr;
-        size_t size = 0;
-        pthread_getattr_np(pthread_self(), &attributes);
-        pthread_attr_getstack(&attributes, &low, &size);
-        pthread_attr_destroy(&attributes);
-        return reinterpret_cast<uintptr_t>(low);
     }
 
     pthread_t m_thread{};

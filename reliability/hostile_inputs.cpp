@@ -3,6 +3,7 @@
 // and texts at the length limits. Each ends in a result or the member's refusal, never a crash.
 #include "cppallocations.h"
 #include "pythontest.h"
+#include "threadstack.h"
 
 #include <algorithm>
 #include <fstream>
@@ -33,13 +34,7 @@ PyMethodDef stackHereDef{"_stack_here", &stackHere, METH_NOARGS, nullptr};
 // The bytes of stack below the caller's frame that its thread may still use.
 uintptr_t stackLeft()
 {
-    pthread_attr_t attributes;
-    void *low = nullptr;
-    size_t size = 0;
-    pthread_getattr_np(pthread_self(), &attributes);
-    pthread_attr_getstack(&attributes, &low, &size);
-    pthread_attr_destroy(&attributes);
-    return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) - reinterpret_cast<uintptr_t>(low);
+    return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) - HostSupport::lowestStackAddress();
 }
 
 // Requests above this are refused in every test here, as on a machine without the memory.

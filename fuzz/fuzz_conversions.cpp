@@ -140,7 +140,7 @@ def make_lying(kind, n, inner):
     # larger than what a claim may reserve, in full or only three items (every failed item of a
     # number list is reported, by design, and hundreds of reports cost milliseconds).
     claim = (BIG_CLAIM + n, 65 + n % 64, 2, -1, None)[kind % 5]
-    delivered = 3 if kind % 5 == 1 and kind // 5 % 2 else claim
+    delivered = 3 if kind % 5 == 1 and kind // 5 % 2 else claim or 0  # None: no items either
     item = inner if inner is None or isinstance(inner, (int, float, str, bytes)) else ('x',)
     state = (claim, delivered, item)
     hooks = {'__len__': functools.partial(_lying_length, state),

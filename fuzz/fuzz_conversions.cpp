@@ -175,6 +175,15 @@ import functools, gc
 REACH = []
 FIGHTS = 0
 
+# A collection that frees garbage of earlier inputs may drop references it held to this input's
+# objects (a one-character str or a small int is shared by every input): the harness knows from
+# FIGHTS that reference counts may have changed.
+def count_collection(phase, info):
+    global FIGHTS
+    if phase == 'stop' and info['collected']:
+        FIGHTS += 1
+gc.callbacks.append(count_collection)
+
 def fight(plan, me):
     global FIGHTS
     FIGHTS += 1
@@ -676,14 +685,15 @@ const int TypeIds[] = {-1,
 bool hostileInput = false;
 long fightsBefore = 0;
 
-// How many moves fighting hooks have made.
+// How many moves fighting hooks and the collector have made.
 long fights()
 {
     PyObject *count = PyDict_GetItemString(mainDict, "FIGHTS");
     return count ? PyLong_AsLong(count) : 0;
 }
 
-// Reference counts may change when Python code of the input ran, or a fighting hook moved.
+// Reference counts may change when Python code of the input ran, a fighting hook moved or a
+// collection freed something.
 void checkRefs(PyObject *o, Py_ssize_t refs, const char *member)
 {
     if (!hostileInput && fights() == fightsBefore && Py_REFCNT(o) != refs) {

@@ -60,35 +60,39 @@ bool parseElement(PyObject *item, T &value)
 }
 
 // Items from i on, up to n, while they are direct elements: with no Python code run, the list's
-// storage is taken once for the whole run. Returns the index the run stops at.
+// storage is taken once for the whole run, under its critical section. Returns the index the run
+// stops at; whole is set when it reached n with the list still n long, a table of the list as it
+// was at that moment.
 template <typename T>
-Py_ssize_t readDirectRun(PyObject *list, Py_ssize_t i, Py_ssize_t n, T *table)
+Py_ssize_t readDirectRun(PyObject *list, Py_ssize_t i, Py_ssize_t n, T *table, bool &whole)
 {
+    const CriticalSection section(list);
     PyObject *const *items = reinterpret_cast<PyListObject *>(list)->ob_item;
-    const Py_ssize_t end = std::min(n, PyList_GET_SIZE(list));
+    const Py_ssize_t size = PyList_GET_SIZE(list);
+    const Py_ssize_t end = std::min(n, size);
     while (i < end && isDirectElement<T>(items[i]) && readDirectElement(items[i], table[i]))
         ++i;
+    whole = i == n && size == n;
     return i;
 }
 
 // The first n items of a list (n taken before the call) as a table, or null as soon as one is
-// refused or gone. Converting an element may run Python code that changes the list: a list whose
-// length is no longer n at the end is refused too, so that a table handed back always has as many
-// elements as its list has when the call returns.
+// refused or gone. Converting an element may run Python code that changes the list, and so may
+// another thread: a list whose length is no longer n at the end is refused too, so that a table
+// handed back always has as many elements as its list had when the call returned.
 template <typename T>
 T *listToTable(PyObject *list, Py_ssize_t n)
 {
     std::unique_ptr<T[]> table(newArray<T>(size_t(n)));
-    for (Py_ssize_t i = readDirectRun(list, 0, n, table.get()); i < n;
-         i = readDirectRun(list, i + 1, n, table.get())) {
-        PyObject *item = listItem(list, i);
-        // Exact floats and ints convert without running Python code; anything else is held while
-        // its __float__ or __index__ runs, which may change the list.
-        const PyRef held = item && !isExactFloat(item) && !isExactInt(item) ? PyRef::borrowed(item) : PyRef();
-        if (!item || !parseElement(item, table[i]))
+    bool whole = false;
+    for (Py_ssize_t i = readDirectRun(list, 0, n, table.get(), whole); !whole;
+         i = readDirectRun(list, i + 1, n, table.get(), whole)) {
+        // Anything but an exact float or int is held while its __float__ or __index__ runs.
+        const PyRef item = i < n ? sequenceItem(list, i, ItemAccess::ListStorage) : PyRef();
+        if (!item || !parseElement(item.get(), table[i]))
             return nullptr;
     }
-    return listStillHolds(list, n) ? table.release() : nullptr;
+    return table.release();
 }
 
 // The tables that report no size read the list's length as a 32-bit count; a table that cannot be
@@ -102,25 +106,27 @@ T *listToTable(PyObject *object)
     return n > 0 ? orRefusal([&] { return listToTable<T>(object, n); }, nothing<T *>) : nullptr;
 }
 
-// Whether a list of rows is a matrix: lists, all as long as the first. The width is that length.
-// No Python code runs here.
-bool isMatrixShape(PyObject *list, int rows, Py_ssize_t &width)
+// Whether a list of rows is a matrix: lists, all as long as the first. rows and width are read
+// with the shape, under the list's critical section; the message for a list that is not one is
+// set. No Python code runs here.
+bool isMatrixShape(PyObject *list, int &rows, Py_ssize_t &width, QString &message)
 {
+    const CriticalSection section(list);
+    rows = count32(PyList_GET_SIZE(list));
     for (int i = 0; i < rows; ++i) {
         PyObject *row = PyList_GET_ITEM(list, i);
         if (!PyList_Check(row)) {
-            TPyQtWrapping::showErrorMessage(QStringLiteral("The list must contain lists to be a matrix"));
+            message = QStringLiteral("The list must contain lists to be a matrix");
             return false;
         }
         if (i == 0) {
             width = PyList_GET_SIZE(row);
         } else if (PyList_GET_SIZE(row) != width) {
-            TPyQtWrapping::showErrorMessage(
-                QStringLiteral("The list must contain lists (same size) to be a matrix"));
+            message = QStringLiteral("The list must contain lists (same size) to be a matrix");
             return false;
         }
     }
-    return true;
+    return rows > 0;
 }
 
 // A row array whose rows are released with it unless it is handed over.
@@ -183,10 +189,13 @@ double **TPyQtWrapping::PyObject2DoubleMatrix(PyObject *pyObject, int &rows, int
 {
     if (!pyObject || !PyList_Check(pyObject))
         return nullptr;
-    rows = count32(PyList_GET_SIZE(pyObject));
-    Py_ssize_t width; // set by the shape check
-    if (rows < 1 || !isMatrixShape(pyObject, rows, width))
+    Py_ssize_t width = 0;
+    QString message; // reported once the list's critical section is left: a report runs Python code
+    if (!isMatrixShape(pyObject, rows, width, message)) {
+        if (!message.isNull())
+            showErrorMessage(message);
         return nullptr;
+    }
     columns = count32(width);
     return orRefusal([&] { return matrixRows(pyObject, rows, width); }, nothing<double **>);
 }

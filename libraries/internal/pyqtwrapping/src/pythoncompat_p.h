@@ -64,6 +64,77 @@ inline void recordLastException(PyObject *type, PyObject *value, PyObject *trace
         PyErr_Clear();
 }
 
+// ---- Free-threaded interpreters ----------------------------------------------------------------
+//
+// Without the interpreter lock (CPython built with --disable-gil) another thread may change a list
+// or dict at any moment, not only when Python code runs: an item read from a container's storage
+// may be freed under the reader. A container's storage is read only under its critical section
+// (other threads' changes to it wait), and an item kept beyond it is a new reference taken while
+// the container still held it. With the lock, holding the lock is all of that, and these compile
+// to nothing.
+
+#ifdef Py_GIL_DISABLED
+constexpr bool FreeThreaded = true;
+#else
+constexpr bool FreeThreaded = false;
+#endif
+
+// Makes other threads' changes to one container wait while it lives. Nothing within it may run
+// Python code or block: the interpreter would suspend the section, and the container could change.
+class CriticalSection
+{
+public:
+#ifdef Py_GIL_DISABLED
+    explicit CriticalSection(PyObject *container) { PyCriticalSection_Begin(&m_section, container); }
+    ~CriticalSection() { PyCriticalSection_End(&m_section); }
+
+private:
+    PyCriticalSection m_section;
+#else
+    explicit CriticalSection(PyObject *) {}
+#endif
+public:
+    CriticalSection(const CriticalSection &) = delete;
+    CriticalSection &operator=(const CriticalSection &) = delete;
+};
+
+// Item i of a list's own storage as a new reference, or null (no error pending) for an index the
+// list no longer has.
+inline PyObject *listItemRef(PyObject *list, Py_ssize_t i)
+{
+#ifdef Py_GIL_DISABLED
+    PyObject *item = PyList_GetItemRef(list, i);
+    if (!item)
+        PyErr_Clear();
+    return item;
+#else
+    if (i < 0 || i >= PyList_GET_SIZE(list))
+        return nullptr;
+    PyObject *item = PyList_GET_ITEM(list, i);
+    Py_INCREF(item);
+    return item;
+#endif
+}
+
+// An object of the sys module (sys.excepthook, say) as a new reference, or null with no error
+// pending. Another thread may replace it meanwhile, and a borrowed one could be freed before it
+// is held: without the lock it is read as an attribute, which hands over a new reference.
+inline PyObject *sysObjectRef(const char *name)
+{
+#ifdef Py_GIL_DISABLED
+    PyObject *sys = PyImport_ImportModule("sys");
+    PyObject *object = sys ? PyObject_GetAttrString(sys, name) : nullptr;
+    Py_XDECREF(sys);
+    if (!object)
+        PyErr_Clear();
+    return object;
+#else
+    PyObject *object = PySys_GetObject(name);
+    Py_XINCREF(object);
+    return object;
+#endif
+}
+
 } // namespace PyQtWrappingPrivate
 
 #endif // PYTHONCOMPAT_P_H

@@ -47,7 +47,7 @@ void PyQtWrappingPrivate::printPendingError() noexcept
         PyException_SetTraceback(error.value, error.traceback);
     recordLastException(error.type.get(), error.value, error.traceback);
     // Held: the hook may replace itself in sys while it runs.
-    const PyRef hook = PyRef::borrowed(PySys_GetObject("excepthook"));
+    const PyRef hook(sysObjectRef("excepthook"));
     const PyRef result(hook ? PyObject_CallFunctionObjArgs(hook.get(), error.type.get(), error.value,
                                                            error.traceback, nullptr)
                             : nullptr);

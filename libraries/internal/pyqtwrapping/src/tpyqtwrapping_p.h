@@ -271,21 +271,15 @@ inline int sequenceCount(PyObject *sequence)
 // runs), or from a list's own storage (an override of item access in a list subclass is not used).
 enum class ItemAccess { Protocol, ListStorage };
 
-// Item i of a list's own storage, borrowed, or null for an index that has gone: converting one item
-// may run Python code that shrinks the list after its length was taken.
-inline PyObject *listItem(PyObject *list, Py_ssize_t i)
-{
-    return i < PyList_GET_SIZE(list) ? PyList_GET_ITEM(list, i) : nullptr;
-}
-
 // Item i of a sequence, held, or null (with no error pending) when it cannot be fetched. Exact
-// lists and tuples are read from their storage; a tuple cannot change.
+// lists and tuples are read from their storage; a tuple cannot change, and a list's index may have
+// gone since its length was taken (Python code run by converting an item, or another thread).
 inline PyRef sequenceItem(PyObject *sequence, Py_ssize_t i, ItemAccess access = ItemAccess::Protocol)
 {
     if (PyTuple_CheckExact(sequence))
         return PyRef::borrowed(PyTuple_GET_ITEM(sequence, i));
     if (access == ItemAccess::ListStorage ? PyList_Check(sequence) : PyList_CheckExact(sequence))
-        return PyRef::borrowed(listItem(sequence, i));
+        return PyRef(listItemRef(sequence, i));
     PyRef item(PySequence_GetItem(sequence, i));
     if (!item)
         PyErr_Clear();
@@ -310,20 +304,23 @@ inline int reservationFor(PyObject *sequence, int n)
 }
 
 // Every item of a sequence (its length taken once) through convert(item) into a QList; convert
-// gets null for an item that cannot be fetched. An exact list or tuple is read in place into a list
-// made at its length: convert must run no Python code then. Any other sequence is read through
-// its item access, and its list grows as the items come.
+// gets null for an item that cannot be fetched. An exact list or tuple is read in place, under its
+// critical section, into a list made at its length: the items as they were at one moment. convert
+// must run no Python code then. Any other sequence is read through its item access, and its list
+// grows as the items come.
 template <typename T, typename Convert>
 QList<T> convertItems(PyObject *sequence, Convert &&convert)
 {
-    const int n = sequenceCount(sequence);
     if (isExactListOrTuple(sequence)) {
+        const CriticalSection section(sequence);
+        const int n = count32(PySequence_Fast_GET_SIZE(sequence));
         ListFiller<T> result(n);
         PyObject **items = PySequence_Fast_ITEMS(sequence);
         for (int i = 0; i < n; ++i)
             result.add(convert(items[i]));
         return result.take();
     }
+    const int n = sequenceCount(sequence);
     QList<T> result;
     result.reserve(reservationFor(sequence, n));
     for (int i = 0; i < n; ++i)

@@ -187,6 +187,8 @@ bool convertsWithoutPython(PyObject *o)
         return true;
     if (!PyList_CheckExact(o) && !PyTuple_CheckExact(o))
         return false;
+    // On a free-threaded interpreter this is the list as it was: another thread may change it after.
+    const CriticalSection section(o);
     PyObject **items = PySequence_Fast_ITEMS(o);
     return std::all_of(items, items + PySequence_Fast_GET_SIZE(o), isPlainScalar);
 }
@@ -277,6 +279,7 @@ using HeldItems = std::vector<std::pair<PyRef, PyRef>>;
 HeldItems heldPairs(PyObject *items)
 {
     HeldItems held;
+    const CriticalSection section(items);
     const int n = count32(PyList_GET_SIZE(items));
     held.reserve(size_t(std::max(n, 0)));
     for (int i = 0; i < n; ++i) {
@@ -288,16 +291,34 @@ HeldItems heldPairs(PyObject *items)
     return held;
 }
 
+// The items of an exact dict as they are now, held: taken under its critical section, so that no
+// other thread changes the dict meanwhile.
+HeldItems heldDictItems(PyObject *dict)
+{
+    HeldItems held;
+    const CriticalSection section(dict);
+    held.reserve(size_t(PyDict_GET_SIZE(dict)));
+    Py_ssize_t position = 0;
+    PyObject *key = nullptr;
+    PyObject *value = nullptr;
+    while (PyDict_Next(dict, &position, &key, &value))
+        held.emplace_back(PyRef::borrowed(key), PyRef::borrowed(value));
+    return held;
+}
+
 // Calls visit(key, value, plain) for the items of a mapping as PyMapping_Items lists them when the
-// conversion begins. An exact dict is read in place for as long as its values convert without
-// running Python code; before one that may, the items left are taken aside, held, as they are
-// then. False, with the error of the items call pending, when the items of another mapping cannot
-// be listed.
+// conversion begins. With the interpreter lock, an exact dict is read in place for as long as its
+// values convert without running Python code; before one that may, the items left are taken
+// aside, held, as they are then. Without the lock, another thread may change the dict at any
+// moment, so its items are all taken aside first. False, with the error of the items call pending,
+// when the items of another mapping cannot be listed.
 template <typename Visit>
 bool forEachMappingItem(PyObject *o, Visit &&visit)
 {
     HeldItems held;
-    if (PyDict_CheckExact(o)) {
+    if (PyDict_CheckExact(o) && FreeThreaded) {
+        held = heldDictItems(o);
+    } else if (PyDict_CheckExact(o)) {
         Py_ssize_t position = 0;
         PyObject *key = nullptr;
         PyObject *value = nullptr;

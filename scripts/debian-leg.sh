@@ -58,7 +58,9 @@ suite_packages() {
   local common="g++ cmake ninja-build pkg-config python3-dev python3-numpy qt6-base-dev
     libgtest-dev libbenchmark-dev pybind11-dev python3-pyqt6"
   case $1 in
-    trixie) echo "$common python3.13-dev python3.13-dbg qtbase5-dev python3-pyqt5 dpkg-dev lintian man-db" ;;
+    # libffi, zlib, bzip2 and xz: what the free-threaded interpreters' modules build with.
+    trixie) echo "$common python3.13-dev python3.13-dbg qtbase5-dev python3-pyqt5 dpkg-dev lintian man-db
+      libffi-dev zlib1g-dev libbz2-dev liblzma-dev" ;;
     forky) echo "$common python3.14-dev python3.15-dev clang-22 libclang-rt-22-dev nanobind-dev
       python3-pyside6.qtcore" ;;
     *) return 1 ;;
@@ -67,7 +69,7 @@ suite_packages() {
 
 suite_legs() {
   case $1 in
-    trixie) echo "qt5 qt6 packages debug-qt6" ;;
+    trixie) echo "qt5 qt6 packages debug-qt6 ft ft-tsan" ;;
     forky) echo "py3.14 py3.15 sanitize tsan clang" ;;
     trixie-arm64 | trixie-armhf | forky-s390x) echo "cross" ;;
     *) return 1 ;;
@@ -75,9 +77,11 @@ suite_legs() {
 }
 
 # Sets python, qt, cxx, cmake_args, labels, ctest_args and test_env for one leg; or check, the
-# command of a leg that builds nothing of its own, and show=1 when its output is the result.
+# command of a leg that builds nothing of its own, and show=1 when its output is the result;
+# interpreter, the command that builds the leg's interpreter when the root has not kept it.
 leg_config() {
   python=/usr/bin/python3 qt=6 cxx=g++ cmake_args=() labels='' ctest_args=() test_env=() check='' show=''
+  interpreter=''
   case $1/$2 in
     # Installed under /usr, as Debian packages are made from them.
     trixie/qt5) python=/usr/bin/python3.13 qt=5 cmake_args=(-DCMAKE_INSTALL_PREFIX=/usr) ;;
@@ -89,6 +93,17 @@ leg_config() {
     # among them.
     trixie/debug-qt6) python=/usr/bin/python3.13d labels='unit|package|reliability|threads'
       cmake_args=(-DPYQTWRAPPING_BUILD_BENCHMARKS=OFF) ;;
+    # Free-threaded CPython 3.13 built from Debian's source (scripts/free-threaded-python.sh), and
+    # the same built for ThreadSanitizer, under which the threads harnesses run with CPython's own
+    # suppressions only. Debian has no NumPy for it: the array tests skip.
+    trixie/ft) python=/opt/python3.13t/bin/python3.13t labels='unit|reliability|package|threads'
+      interpreter="/work/src/scripts/free-threaded-python.sh /opt/python3.13t"
+      cmake_args=(-DPYQTWRAPPING_BUILD_BENCHMARKS=OFF) ;;
+    trixie/ft-tsan) python=/opt/python3.13t-tsan/bin/python3.13t labels='threads'
+      interpreter="/work/src/scripts/free-threaded-python.sh /opt/python3.13t-tsan --with-thread-sanitizer"
+      cmake_args=(-DPYQTWRAPPING_TSAN=ON -DPYQTWRAPPING_BUILD_BENCHMARKS=OFF -DPYQTWRAPPING_BUILD_TOOLS=OFF)
+      test_env=(QT_NO_GLIB=1
+        "TSAN_OPTIONS=halt_on_error=1:report_thread_leaks=0:suppressions=/opt/python3.13t-tsan/tsan-suppressions.txt") ;;
     forky/py3.14) python=/usr/bin/python3.14 ;;
     forky/py3.15) python=/usr/bin/python3.15 ;;
     forky/sanitize) python=/usr/bin/python3.14
@@ -234,12 +249,23 @@ copy_source() {
 
 run_leg() {
   local suite=$1 leg=$2 root=$roots/$1 build=/work/build/$2
-  local python qt cxx cmake_args labels ctest_args test_env check show
+  local python qt cxx cmake_args labels ctest_args test_env check show interpreter
   leg_config "$suite" "$leg"
   local version compiler counts log=$roots/$suite-$leg.log
+  if [ -n "$interpreter" ]; then
+    cp /etc/resolv.conf "$root/etc/resolv.conf" # the source may have to be fetched
+    if ! in_root "$root" "$interpreter" > "$log.python" 2>&1; then
+      tail -30 "$log.python"
+      "$source_tree/scripts/checks/leg-row.sh" "debian-$(suite_release "$suite")" x86-64 "$leg" "${python##*/} -" \
+        "Qt $qt" "$cxx" interpreter-FAILED - - -
+      return 1
+    fi
+    tail -1 "$log.python"
+  fi
   [ -x "$root$python" ] || die "$python is not installed in $suite"
   version=$(in_root "$root" "$python -c 'import platform; print(platform.python_version())'")
   [[ $python == *d ]] && version="$version debug"
+  [[ $python == *-tsan/* ]] && version="$version tsan"
   compiler=${cxx##*-linux-gnu*-} # a cross compiler's triplet dropped
   compiler="${compiler%%-*} $(in_root "$root" "$cxx -dumpfullversion -dumpversion" 2>/dev/null || echo '?')"
   local configure="cmake -S /work/src -B $build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

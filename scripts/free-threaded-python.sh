@@ -5,6 +5,7 @@
 # source of Debian's python3.13 package and installs it under PREFIX, e.g.
 #   free-threaded-python.sh /opt/python3.13t
 #   free-threaded-python.sh /opt/python3.13t-tsan --with-thread-sanitizer
+# and keeps CPython's ThreadSanitizer suppressions for it as PREFIX/tsan-suppressions.txt.
 # Runs inside a Debian root file system (scripts/debian-leg.sh calls it in trixie's). The source is
 # testing's package, the newest 3.13 Debian has, unpacked without Debian's own patches: those fit
 # the interpreter into /usr's layout, and this one lives under PREFIX alone. A PREFIX whose stamp
@@ -48,6 +49,8 @@ start=$(date +%s)
   { tail -30 "$tree.configure.log"; exit 1; }
 make -j"$(nproc)" > "$tree.make.log" 2>&1 || { tail -30 "$tree.make.log"; exit 1; }
 make install > "$tree.install.log" 2>&1 || { tail -30 "$tree.install.log"; exit 1; }
+# CPython's own ThreadSanitizer suppressions for its free-threaded build, for the runs under it.
+cp Tools/tsan/suppressions_free_threading.txt "$prefix/tsan-suppressions.txt"
 cd "$work"
 rm -rf "$tree"
 echo "$wanted" > "$stamp"

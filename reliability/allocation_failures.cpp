@@ -248,6 +248,11 @@ class AllocationFailureTest : public PythonTest
 protected:
     void SetUp() override
     {
+#ifdef Py_GIL_DISABLED
+        // Its object allocator is mimalloc with delayed frees: storage a member lets go is released
+        // later, by whichever thread, and its heaps crash inside mimalloc once hooks fail them.
+        GTEST_SKIP() << "a free-threaded interpreter's allocator cannot be failed by hooks";
+#endif
         PythonTest::SetUp();
         m_exceptHook = HostSupport::borrowedRef(PySys_GetObject("excepthook"));
         PySys_SetObject("excepthook", PyObjectRef(PyCFunction_New(&displayingExceptHookDef, nullptr)).get());
@@ -255,6 +260,8 @@ protected:
     }
     void TearDown() override
     {
+        if (IsSkipped())
+            return;
         FailingAllocator::uninstall();
         PySys_SetObject("excepthook", m_exceptHook.get());
         std::cout << "allocation failure points swept: " << m_points << std::endl;

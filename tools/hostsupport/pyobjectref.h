@@ -25,6 +25,19 @@ inline PyObjectRef borrowedRef(PyObject *object)
     return PyObjectRef(object);
 }
 
+// Runs Python code (start: Py_file_input, Py_eval_input) in a globals dict; its result, or null
+// with the error pending. Compiled and evaluated as two steps: PyRun_String also writes a flag of
+// the whole runtime on every call, a data race between threads of a free-threaded interpreter.
+inline PyObjectRef runPython(const char *code, int start, PyObject *globals)
+{
+    PyObjectRef compiled(Py_CompileString(code, "<host>", start));
+    if (!compiled)
+        return nullptr;
+    if (!PyDict_GetItemString(globals, "__builtins__"))
+        PyDict_SetItemString(globals, "__builtins__", PyEval_GetBuiltins());
+    return PyObjectRef(PyEval_EvalCode(compiled.get(), globals, globals));
+}
+
 } // namespace HostSupport
 
 #endif // PYOBJECTREF_H

@@ -98,22 +98,16 @@ public:
     CriticalSection &operator=(const CriticalSection &) = delete;
 };
 
-// Item i of a list's own storage as a new reference, or null (no error pending) for an index the
-// list no longer has.
+// Item i of a list's own storage as a new reference, or null for an index the list no longer has.
+// Taken under the list's critical section, while the list still holds the item.
 inline PyObject *listItemRef(PyObject *list, Py_ssize_t i)
 {
-#ifdef Py_GIL_DISABLED
-    PyObject *item = PyList_GetItemRef(list, i);
-    if (!item)
-        PyErr_Clear();
-    return item;
-#else
+    const CriticalSection section(list);
     if (i < 0 || i >= PyList_GET_SIZE(list))
         return nullptr;
     PyObject *item = PyList_GET_ITEM(list, i);
     Py_INCREF(item);
     return item;
-#endif
 }
 
 // An object of the sys module (sys.excepthook, say) as a new reference, or null with no error

@@ -1,12 +1,14 @@
-// Sub-interpreters with a lock each, against one: how the throughput of two conversions grows when
-// N interpreters (N = the core count) convert at once on N threads. Needs CPython 3.12 or later.
+// Threads converting at once, against one: how the throughput of a conversion grows when N threads
+// (N = the core count) convert at once. With the interpreter lock, each thread runs a sub-interpreter
+// with a lock of its own (CPython 3.12 or later); on a free-threaded interpreter, all threads run in
+// the one interpreter, which has no lock.
 //
-// Each thread makes its own interpreter and its own inputs, then converts for a fixed time after
-// all threads are ready. One interpreter alone and N at once are measured in turn, three rounds;
-// the ratio of the N threads' summed throughput to one thread's alone is printed as its spread over
-// the rounds beside the goal of 0.9 x N, with the machine's load and steal. As in the benchmark
-// table, freed memory stays in the process, so that the figures are of conversion rather than of
-// the kernel mapping, clearing and unmapping each 8 MB result for every call.
+// Each thread makes its own inputs, then converts for a fixed time after all threads are ready.
+// One thread alone and N at once are measured in turn, three rounds; the ratio of the N threads'
+// summed throughput to one thread's alone is printed as its spread over the rounds beside the goal
+// of 0.9 x N, with the machine's load and steal. As in the benchmark table, freed memory stays in
+// the process, so that the figures are of conversion rather than of the kernel mapping, clearing
+// and unmapping each 8 MB result for every call.
 #include "tpyqtwrapping.h"
 
 #include <QVariant>
@@ -39,6 +41,8 @@ struct Conversion
 
 void dictToVariant(PyObject *dict) { TPyQtWrapping::PyObject2QVariant(dict, -1); }
 
+void strsToStringList(PyObject *list) { TPyQtWrapping::PyObject2QStringList(list); }
+
 void floatsToTable(PyObject *list)
 {
     unsigned long long count = 0;
@@ -60,6 +64,7 @@ void floatsToTableByPlainLoop(PyObject *list)
 const Conversion Conversions[] = {
     {"dict {str: [float, float, str]} -> PyObject2QVariant",
      "{'key%d' % i: [i * 0.5, i * 0.25, 'v%d' % i] for i in range(10000)}", 10000, dictToVariant},
+    {"str list -> PyObject2QStringList", "['text %d' % i for i in range(10000)]", 10000, strsToStringList},
     {"float list -> PyObject2DoubleTable", "[i * 0.25 for i in range(1000000)]", 1000000, floatsToTable},
     {"float list -> a plain loop into double[] (the machine)", "[i * 0.25 for i in range(1000000)]", 1000000,
      floatsToTableByPlainLoop},
@@ -86,17 +91,49 @@ private:
     int m_waiting;
 };
 
-// Items per second of one conversion in a new interpreter with a lock of its own on this thread.
-double throughputInOwnInterpreter(const Conversion &conversion, StartLine &start)
+// The interpreter a thread converts in, for as long as it lives: a new one with a lock of its own,
+// or, without the lock, the one interpreter, which the thread joins. ok() is false when a
+// sub-interpreter could not be made.
+class ThreadInterpreter
 {
-    PyGILState_STATE gil = PyGILState_Ensure();
-    PyThreadState *mainState = PyThreadState_Get();
-    PyInterpreterConfig config = {};
-    config.check_multi_interp_extensions = 1;
-    config.gil = PyInterpreterConfig_OWN_GIL;
-    PyThreadState *own = nullptr;
-    if (PyStatus_Exception(Py_NewInterpreterFromConfig(&own, &config))) {
-        PyGILState_Release(gil);
+public:
+    ThreadInterpreter() : m_gil(PyGILState_Ensure())
+    {
+#ifndef Py_GIL_DISABLED
+        m_main = PyThreadState_Get();
+        PyInterpreterConfig config = {};
+        config.check_multi_interp_extensions = 1;
+        config.gil = PyInterpreterConfig_OWN_GIL;
+        if (PyStatus_Exception(Py_NewInterpreterFromConfig(&m_own, &config)))
+            m_own = nullptr;
+#endif
+    }
+    ~ThreadInterpreter()
+    {
+        if (m_own) {
+            Py_EndInterpreter(m_own);
+            PyEval_RestoreThread(m_main);
+        }
+        PyGILState_Release(m_gil);
+    }
+    bool ok() const { return m_own || FreeThreaded; }
+
+private:
+#ifdef Py_GIL_DISABLED
+    static constexpr bool FreeThreaded = true;
+#else
+    static constexpr bool FreeThreaded = false;
+#endif
+    PyGILState_STATE m_gil;
+    PyThreadState *m_main = nullptr;
+    PyThreadState *m_own = nullptr;
+};
+
+// Items per second of one conversion on this thread, on inputs of its own.
+double throughputOnThread(const Conversion &conversion, StartLine &start)
+{
+    ThreadInterpreter interpreter;
+    if (!interpreter.ok()) {
         start.arriveAndWait();
         return 0;
     }
@@ -104,7 +141,11 @@ double throughputInOwnInterpreter(const Conversion &conversion, StartLine &start
     PyDict_SetItemString(globals, "__builtins__", PyEval_GetBuiltins());
     PyObject *input = PyRun_String(conversion.input, Py_eval_input, globals, globals);
     conversion.convert(input); // warm up
+    // Waiting for the others with the thread detached: a free-threaded interpreter's collector
+    // stops every attached thread, and one waiting here would hold it up.
+    PyThreadState *state = PyEval_SaveThread();
     start.arriveAndWait();
+    PyEval_RestoreThread(state);
     long calls = 0;
     const Clock::time_point begin = Clock::now();
     Clock::duration elapsed;
@@ -115,13 +156,10 @@ double throughputInOwnInterpreter(const Conversion &conversion, StartLine &start
     } while (elapsed < std::chrono::duration<double>(Seconds));
     Py_XDECREF(input);
     Py_DECREF(globals);
-    Py_EndInterpreter(own);
-    PyEval_RestoreThread(mainState);
-    PyGILState_Release(gil);
     return double(calls) * conversion.items / std::chrono::duration<double>(elapsed).count();
 }
 
-// Summed items per second of `threads` interpreters converting at once.
+// Summed items per second of `threads` threads converting at once.
 double throughput(const Conversion &conversion, int threads)
 {
     StartLine start(threads);
@@ -129,7 +167,7 @@ double throughput(const Conversion &conversion, int threads)
     std::vector<std::thread> running;
     PyThreadState *state = PyEval_SaveThread();
     for (int t = 0; t < threads; ++t)
-        running.emplace_back([&, t] { each[size_t(t)] = throughputInOwnInterpreter(conversion, start); });
+        running.emplace_back([&, t] { each[size_t(t)] = throughputOnThread(conversion, start); });
     for (std::thread &thread : running)
         thread.join();
     PyEval_RestoreThread(state);
@@ -187,7 +225,7 @@ int main()
     mallopt(M_MMAP_THRESHOLD, 1 << 30);
     mallopt(M_TRIM_THRESHOLD, -1);
     Py_InitializeEx(0);
-    std::printf("%-56s %12s %12s %9s  %s\n", "conversion (items/s, last round)", "1 interp.", "N interp.",
+    std::printf("%-56s %12s %12s %9s  %s\n", "conversion (items/s, last round)", "1 thread", "N threads",
                 "ratio", "goal");
     int missed = 0;
     for (const Conversion &conversion : Conversions)

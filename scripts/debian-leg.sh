@@ -104,6 +104,13 @@ leg_config() {
       cmake_args=(-DPYQTWRAPPING_TSAN=ON -DPYQTWRAPPING_BUILD_BENCHMARKS=OFF -DPYQTWRAPPING_BUILD_TOOLS=OFF)
       test_env=(QT_NO_GLIB=1
         "TSAN_OPTIONS=halt_on_error=1:report_thread_leaks=0:suppressions=/opt/python3.13t-tsan/tsan-suppressions.txt") ;;
+    # On demand only: the benchmark table and the scaling of host threads, on the free-threaded
+    # interpreter and on Debian's own 3.13 with its lock.
+    trixie/benchmark-ft) python=/opt/python3.13t/bin/python3.13t show=1
+      interpreter="/work/src/scripts/free-threaded-python.sh /opt/python3.13t"
+      check="/work/src/scripts/checks/benchmark-leg.sh $python ${PYQTWRAPPING_BENCHMARK:-full}" ;;
+    trixie/benchmark) python=/usr/bin/python3.13 show=1
+      check="/work/src/scripts/checks/benchmark-leg.sh $python ${PYQTWRAPPING_BENCHMARK:-full}" ;;
     forky/py3.14) python=/usr/bin/python3.14 ;;
     forky/py3.15) python=/usr/bin/python3.15 ;;
     forky/sanitize) python=/usr/bin/python3.14
@@ -304,6 +311,7 @@ case ${1:-} in
   --list)
     for s in $all_suites; do echo "$s: $(suite_legs "$s")"; done
     echo "forky, on demand: benchmark"
+    echo "trixie, on demand: benchmark benchmark-ft"
     exit 0 ;;
   --remove | --prepare)
     [ -n "${2:-}" ] || die "$1 needs a suite"

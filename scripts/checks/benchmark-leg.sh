@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Usage: benchmark-leg.sh PYTHON full|smoke
 # Run inside a Debian root file system by scripts/debian-leg.sh: builds the benchmark and the
-# sub-interpreter scaling program optimised against PYTHON and Qt 6, runs the benchmark table
+# threads' scaling program optimised against PYTHON and Qt 6, runs the benchmark table
 # (smoke: once, on small data) and, for a full run, the scaling. Prints "ok: " for each that ran.
 set -euo pipefail
 python=$1 mode=$2 build=/work/build/benchmark
@@ -17,5 +17,5 @@ else
   "$build/benchmarks/pyqtwrapping_benchmark"
   echo "ok: benchmark table"
   "$build/benchmarks/pyqtwrapping_scaling"
-  echo "ok: sub-interpreter scaling"
+  echo "ok: scaling"
 fi

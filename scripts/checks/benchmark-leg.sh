@@ -4,7 +4,7 @@
 # threads' scaling program optimised against PYTHON and Qt 6, runs the benchmark table
 # (smoke: once, on small data) and, for a full run, the scaling. Prints "ok: " for each that ran.
 set -euo pipefail
-python=$1 mode=$2 build=/work/build/benchmark
+python=$1 mode=$2 build=/work/build/benchmark-${1##*/}
 cmake -S /work/src -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE="$python" \
   -DPYQTWRAPPING_QT_MAJOR=6 -DPYQTWRAPPING_BUILD_TESTS=OFF > /dev/null
 targets=(pyqtwrapping_benchmark)

@@ -105,11 +105,12 @@ leg_config() {
       test_env=(QT_NO_GLIB=1
         "TSAN_OPTIONS=halt_on_error=1:report_thread_leaks=0:suppressions=/opt/python3.13t-tsan/tsan-suppressions.txt") ;;
     # On demand only: the benchmark table and the scaling of host threads, on the free-threaded
-    # interpreter and on Debian's own 3.13 with its lock.
+    # interpreter and on the same source built with its lock.
     trixie/benchmark-ft) python=/opt/python3.13t/bin/python3.13t show=1
       interpreter="/work/src/scripts/free-threaded-python.sh /opt/python3.13t"
       check="/work/src/scripts/checks/benchmark-leg.sh $python ${PYQTWRAPPING_BENCHMARK:-full}" ;;
-    trixie/benchmark) python=/usr/bin/python3.13 show=1
+    trixie/benchmark) python=/opt/python3.13/bin/python3.13 show=1
+      interpreter="/work/src/scripts/free-threaded-python.sh /opt/python3.13 --enable-gil"
       check="/work/src/scripts/checks/benchmark-leg.sh $python ${PYQTWRAPPING_BENCHMARK:-full}" ;;
     forky/py3.14) python=/usr/bin/python3.14 ;;
     forky/py3.15) python=/usr/bin/python3.15 ;;

@@ -6,6 +6,9 @@
 #   free-threaded-python.sh /opt/python3.13t
 #   free-threaded-python.sh /opt/python3.13t-tsan --with-thread-sanitizer
 # and keeps CPython's ThreadSanitizer suppressions for it as PREFIX/tsan-suppressions.txt.
+#   free-threaded-python.sh /opt/python3.13 --enable-gil
+# builds the same source with its lock (python3.13), the baseline the free-threaded one is
+# measured against.
 # Runs inside a Debian root file system (scripts/debian-leg.sh calls it in trixie's). The source is
 # testing's package, the newest 3.13 Debian has, unpacked without Debian's own patches: those fit
 # the interpreter into /usr's layout, and this one lives under PREFIX alone. A PREFIX whose stamp
@@ -33,7 +36,9 @@ dsc=$(ls python3.13_*.dsc | sort -V | tail -1)
 version=${dsc#python3.13_}
 version=${version%.dsc}
 wanted="$version $*"
-if [ -x "$prefix/bin/python3.13t" ] && [ "$(cat "$stamp" 2>/dev/null)" = "$wanted" ]; then
+interpreter=$prefix/bin/python3.13t
+[[ " $* " != *" --enable-gil "* ]] || interpreter=$prefix/bin/python3.13
+if [ -x "$interpreter" ] && [ "$(cat "$stamp" 2>/dev/null)" = "$wanted" ]; then
   echo "kept: $prefix ($wanted)"
   exit 0
 fi

@@ -5,6 +5,8 @@
 # (smoke: once, on small data) and, for a full run, the scaling. Prints "ok: " for each that ran.
 set -euo pipefail
 python=$1 mode=$2 build=/work/build/benchmark-${1##*/}
+# A fresh folder: CMake keeps the libpython it found first even when told another interpreter.
+rm -rf "$build"
 cmake -S /work/src -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE="$python" \
   -DPYQTWRAPPING_QT_MAJOR=6 -DPYQTWRAPPING_BUILD_TESTS=OFF > /dev/null
 targets=(pyqtwrapping_benchmark)

@@ -9,6 +9,10 @@ python=$1 mode=$2 build=/work/build/benchmark-${1##*/}
 rm -rf "$build"
 cmake -S /work/src -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE="$python" \
   -DPYQTWRAPPING_QT_MAJOR=6 -DPYQTWRAPPING_BUILD_TESTS=OFF > /dev/null
+# An embedding program looks for its standard library beside the "python3" on PATH, Debian's: an
+# interpreter built under /opt is told where its own is.
+PYTHONHOME=$("$python" -c 'import sys; print(sys.prefix)')
+export PYTHONHOME
 targets=(pyqtwrapping_benchmark)
 [ "$mode" = smoke ] || targets+=(pyqtwrapping_scaling)
 cmake --build "$build" --target "${targets[@]}" > /dev/null

@@ -6,6 +6,7 @@
 #include "tpyqtwrapping.h"
 
 #include <memory>
+#include <mutex>
 
 namespace HostSupport {
 
@@ -28,9 +29,17 @@ inline PyObjectRef borrowedRef(PyObject *object)
 // Runs Python code (start: Py_file_input, Py_eval_input) in a globals dict; its result, or null
 // with the error pending. Compiled and evaluated as two steps: PyRun_String also writes a flag of
 // the whole runtime on every call, a data race between threads of a free-threaded interpreter.
+// Compiled by one thread at a time: CPython 3.13t's parser interns new names unlocked, a race
+// between two threads compiling at once. The thread lets the interpreter go while it waits, so
+// that a collection another thread starts never waits on it.
 inline PyObjectRef runPython(const char *code, int start, PyObject *globals)
 {
+    static std::mutex compiling;
+    PyThreadState *state = PyEval_SaveThread();
+    std::unique_lock<std::mutex> lock(compiling);
+    PyEval_RestoreThread(state);
     PyObjectRef compiled(Py_CompileString(code, "<host>", start));
+    lock.unlock();
     if (!compiled)
         return nullptr;
     if (!PyDict_GetItemString(globals, "__builtins__"))

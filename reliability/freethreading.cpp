@@ -299,8 +299,10 @@ TEST(FreeThreadingTest, HostThreadsConvertWhatPythonThreadsChange)
             // A slow machine (ThreadSanitizer, a busy neighbour) may starve the Python threads:
             // the rounds go on until they have changed the inputs often enough, within bounds.
             for (int round = 0;
-                 round < perThread || (changes.load() < EnoughChanges && round < 50 * perThread); ++round)
-                convertRound(findings[size_t(t)]), roundsDone.fetch_add(1, std::memory_order_relaxed);
+                 round < perThread || (changes.load() < EnoughChanges && round < 50 * perThread); ++round) {
+                convertRound(findings[size_t(t)]);
+                roundsDone.fetch_add(1, std::memory_order_relaxed);
+            }
             PyGILState_Release(state);
         });
     for (std::thread &thread : threads)

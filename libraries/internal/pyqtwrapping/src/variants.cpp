@@ -291,19 +291,16 @@ HeldItems heldPairs(PyObject *items)
     return held;
 }
 
-// The items of an exact dict as they are now, held: taken under its critical section, so that no
-// other thread changes the dict meanwhile.
-HeldItems heldDictItems(PyObject *dict)
+// Appends the items of an exact dict from position on, each held: taken under the dict's critical
+// section, so that no other thread changes the dict meanwhile.
+void holdDictItems(PyObject *dict, Py_ssize_t position, HeldItems &held)
 {
-    HeldItems held;
     const CriticalSection section(dict);
-    held.reserve(size_t(PyDict_GET_SIZE(dict)));
-    Py_ssize_t position = 0;
+    held.reserve(held.size() + size_t(PyDict_GET_SIZE(dict)));
     PyObject *key = nullptr;
     PyObject *value = nullptr;
     while (PyDict_Next(dict, &position, &key, &value))
         held.emplace_back(PyRef::borrowed(key), PyRef::borrowed(value));
-    return held;
 }
 
 // Calls visit(key, value, plain) for the items of a mapping as PyMapping_Items lists them when the
@@ -317,16 +314,15 @@ bool forEachMappingItem(PyObject *o, Visit &&visit)
 {
     HeldItems held;
     if (PyDict_CheckExact(o) && FreeThreaded) {
-        held = heldDictItems(o);
+        holdDictItems(o, 0, held);
     } else if (PyDict_CheckExact(o)) {
         Py_ssize_t position = 0;
         PyObject *key = nullptr;
         PyObject *value = nullptr;
         while (PyDict_Next(o, &position, &key, &value)) {
             if (!convertsWithoutPython(value)) {
-                do
-                    held.emplace_back(PyRef::borrowed(key), PyRef::borrowed(value));
-                while (PyDict_Next(o, &position, &key, &value));
+                held.emplace_back(PyRef::borrowed(key), PyRef::borrowed(value));
+                holdDictItems(o, position, held);
                 break;
             }
             visit(key, value, true);

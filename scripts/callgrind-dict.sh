@@ -8,7 +8,8 @@ rounds=5
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 "$root/scripts/run-built.sh" pyqtwrapping_benchmark benchmarks/pyqtwrapping_benchmark --profile-dict 1 > /dev/null # builds it
-build=$root/build$([ "${PYQTWRAPPING_QT_MAJOR:-5}" = 6 ] && echo -qt6 || true)
+build=$root/build
+[ "${PYQTWRAPPING_QT_MAJOR:-5}" != 6 ] || build=$root/build-qt6
 valgrind --tool=callgrind --callgrind-out-file="$out/callgrind.out" \
   --toggle-collect='TPyQtWrapping::PyObject2QVariant*' \
   "$build/benchmarks/pyqtwrapping_benchmark" --profile-dict $rounds 2> "$out/valgrind.log" | tee "$out/rounds"

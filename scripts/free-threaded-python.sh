@@ -32,7 +32,7 @@ if ! ls python3.13_*.dsc > /dev/null 2>&1; then
   apt-get "${options[@]}" update -qq
   apt-get "${options[@]}" source --download-only -qq python3.13
 fi
-dsc=$(ls python3.13_*.dsc | sort -V | tail -1)
+dsc=$(printf '%s\n' python3.13_*.dsc | sort -V | tail -1)
 version=${dsc#python3.13_}
 version=${version%.dsc}
 wanted="$version $*"

@@ -6,7 +6,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 qt_major=${PYQTWRAPPING_QT_MAJOR:-5}
-default_build=$root/build$([ "$qt_major" = 6 ] && echo -qt6 || true)
+default_build=$root/build
+[ "$qt_major" != 6 ] || default_build=$root/build-qt6
 build=${BUILD_DIR:-$default_build}
 target=$1
 binary=$2

@@ -8,9 +8,10 @@ python=${PYTHON:-}
 if [ -z "$python" ]; then
   # Debian's newest, else pyenv's newest, by version order.
   pyenv_root=$( (pyenv root 2>/dev/null || echo "$HOME/.pyenv") | head -1)
-  for candidates in "$(ls -d /usr/bin/python3.1[2-9] 2>/dev/null | sort -V)" \
-                    "$(ls -d "$pyenv_root"/versions/3.1[2-9]*/bin/python3 2>/dev/null | sort -V)"; do
-    for candidate in $candidates; do [ -x "$candidate" ] && python=$candidate; done
+  for pattern in '/usr/bin/python3.1[2-9]' "$pyenv_root/versions/3.1[2-9]*/bin/python3"; do
+    while read -r candidate; do
+      [ ! -x "$candidate" ] || python=$candidate
+    done < <(compgen -G "$pattern" | sort -V)
     [ -z "$python" ] || break
   done
 fi

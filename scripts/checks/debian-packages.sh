@@ -43,7 +43,7 @@ echo "ok: the consumer built and ran against the installed packages, through CMa
 for name in "${names[@]}"; do
   [[ $name == pyqtwrap* ]] || continue
   "/usr/bin/$name" | grep -q "^round trip: {'names': \['a', 'b'\]" || { "/usr/bin/$name"; exit 1; }
-  MANPAGER=cat man "$name" 2> /dev/null | grep -q -- "^ *pyqtwrap --reference" ||
+  man -P cat "$name" 2> /dev/null | grep -q -- "^ *pyqtwrap --reference" ||
     { echo "FAILED: man $name"; man "$name"; exit 1; }
   echo "ok: $name ran its example, and man $name shows its page"
 done

@@ -11,7 +11,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 major=$(cached PYQTWRAPPING_QT_MAJOR)
-mark=$([ "$major" = 6 ] && echo Qt6 || true)
+mark=
+[ "$major" != 6 ] || mark=Qt6
 
 cmake -S "$root/examples/fetchcontent" -B "$work/host" -G "$(cached CMAKE_GENERATOR)" \
   -DCMAKE_CXX_COMPILER="$(cached CMAKE_CXX_COMPILER)" -DCMAKE_BUILD_TYPE=Release \

@@ -49,7 +49,7 @@ check() {
     > "$build/ctest.log" 2>&1 || status=1
   local counts
   counts=$("$root/scripts/checks/ctest-counts.sh" "$build/ctest.log")
-  # shellcheck disable=SC2086
+  # shellcheck disable=SC2086 # $counts is four words: result, passed, failed, skipped
   row "$name" "${python##*/} $version" $counts
   [[ $counts == passed* ]] || { status=1; grep -E '\*\*\*|Failure' "$build/ctest.log" | head -20; }
 }

@@ -5,11 +5,11 @@
 set -euo pipefail
 format='%-14s %-6s %-12s %-24s %-10s %-15s %-8s %6s %6s %7s\n'
 if [ "${1:-}" = --header ]; then
-  # shellcheck disable=SC2059
+  # shellcheck disable=SC2059 # the format is the table's, fixed above
   printf "$format" platform cpu leg interpreter Qt compiler result passed failed skipped
   exit 0
 fi
-# shellcheck disable=SC2059
+# shellcheck disable=SC2059 # the format is the table's, fixed above
 line=$(printf "$format" "$@")
 echo "$line"
 [ -z "${PYQTWRAPPING_LEGS_TABLE:-}" ] || echo "$line" >> "$PYQTWRAPPING_LEGS_TABLE"

@@ -170,6 +170,7 @@ remove_root() {
 in_root() {
   local root=$1 status
   shift
+  # shellcheck disable=SC2016 # the script expands its own arguments, in the new namespace
   unshare --mount --propagation private /bin/bash -c '
     root=$1; shift
     unbind() { for d in sys dev proc; do ! mountpoint -q "$root/$d" || umount "$root/$d"; done; }
@@ -187,9 +188,13 @@ in_root() {
 # it, registered with the F flag (the emulator is opened now, not looked up inside the root).
 register_binfmt() {
   local name=qemu-$1 dir=/proc/sys/fs/binfmt_misc
-  mountpoint -q $dir || mount -t binfmt_misc binfmt_misc $dir
+  if ! mountpoint -q $dir; then
+    echo "mounting the kernel's binfmt_misc file system at $dir, to register qemu's handlers"
+    mount -t binfmt_misc binfmt_misc $dir
+  fi
   if [ ! -e "$dir/$name" ]; then
     [ -e "/usr/lib/binfmt.d/$name.conf" ] || die "no $name handler (apt-get install qemu-user-static)"
+    echo "registering qemu-user-static's $name handler with the kernel (binfmt_misc), until reboot"
     cat "/usr/lib/binfmt.d/$name.conf" > $dir/register
   fi
   grep -q '^enabled' "$dir/$name" || die "the $name handler is disabled"
@@ -221,7 +226,7 @@ prepare_root() {
     # testing's next release has no script of its own in older debootstraps; sid's serves it.
     script=/usr/share/debootstrap/scripts/$release
     [ -e "$script" ] || script=/usr/share/debootstrap/scripts/sid
-    echo "creating the $suite root file system in $root"
+    echo "creating the $suite root file system in $root with debootstrap from $mirror"
     debootstrap --variant=minbase "$release" "$root" "$mirror" "$script" > "$roots/$suite.debootstrap.log" 2>&1 ||
       { tail -20 "$roots/$suite.debootstrap.log"; die "debootstrap of $suite failed"; }
     # A testing mirror's Release file can be past its Valid-Until date.
@@ -230,7 +235,7 @@ prepare_root() {
     touch "$root/.pyqtwrapping-bootstrapped"
   fi
   if [ "$(cat "$root/.pyqtwrapping-packages" 2>/dev/null)" != "$packages" ]; then
-    echo "installing the $suite packages"
+    echo "installing the $suite packages in its root file system: $packages"
     cp /etc/resolv.conf "$root/etc/resolv.conf"
     in_root "$root" "apt-get update -qq && apt-get install -y -qq --no-install-recommends $packages" \
       > "$roots/$suite.apt.log" 2>&1 || { tail -20 "$roots/$suite.apt.log"; die "apt-get in $suite failed"; }
@@ -276,14 +281,17 @@ run_leg() {
   [[ $python == *-tsan/* ]] && version="$version tsan"
   compiler=${cxx##*-linux-gnu*-} # a cross compiler's triplet dropped
   compiler="${compiler%%-*} $(in_root "$root" "$cxx -dumpfullversion -dumpversion" 2>/dev/null || echo '?')"
-  local configure="cmake -S /work/src -B $build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  local configure test
+  configure="cmake -S /work/src -B $build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DPython3_EXECUTABLE=$python -DPYQTWRAPPING_QT_MAJOR=$qt -DCMAKE_CXX_COMPILER=$cxx $(quote "${cmake_args[@]}")"
-  local test="env $(quote "${test_env[@]}") ctest --test-dir $build -j$jobs --output-on-failure \
-    ${labels:+-L '$labels'} $(quote "${ctest_args[@]}")"
+  test="env $(quote "${test_env[@]}") ctest --test-dir $build -j$jobs --output-on-failure"
+  [ -z "$labels" ] || test="$test -L $(quote "$labels")"
+  test="$test $(quote "${ctest_args[@]}")"
   echo "== $suite $leg: $python, Qt $qt, $compiler (log: $log)"
   if [ -n "$check" ]; then
     local passed
-    in_root "$root" "$check" > "$log" 2>&1 && counts=passed || { counts=FAILED; tail -30 "$log"; }
+    counts=passed
+    in_root "$root" "$check" > "$log" 2>&1 || { counts=FAILED; tail -30 "$log"; }
     [ -z "$show" ] || sed -n '/^conversion/,$p' "$log"
     passed=$(grep -c '^ok: ' "$log" || true)
     counts="$counts $passed $([ "$counts" = passed ] && echo 0 || echo 1) 0"
@@ -301,6 +309,7 @@ run_leg() {
     qt_version=$(in_root "$root" "dpkg-query -W -f='\${Version}' $([ "$qt" = 5 ] && echo qtbase5-dev || echo qt6-base-dev)")
     qt_version=${qt_version%%+*}
   fi
+  # shellcheck disable=SC2086 # $counts is four words: result, passed, failed, skipped
   "$source_tree/scripts/checks/leg-row.sh" "debian-$(suite_release "$suite")" "$(suite_cpu "$suite" | grep . || echo x86-64)" \
     "$leg" "${python##*/} $version" "Qt $qt_version" "$compiler" $counts
   [[ $counts == passed* ]]

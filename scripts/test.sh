@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The test command. On this machine (Debian 12): installs what is missing, checks the C++ style
-# (scripts/checks/style.sh), builds everything and runs the whole test suite for Qt 5 and for Qt 6,
-# checks the documentation (scripts/checks/docs.sh) and installs both builds side by side; builds the
+# The test command. On this machine (Debian 12): installs what is missing, checks the C++ style and
+# the shell scripts (scripts/checks/style.sh), builds everything and runs the whole test suite for
+# Qt 5 and for Qt 6, checks the documentation (scripts/checks/docs.sh) and each build's exported ABI
+# against its baseline (scripts/checks/abi.sh), and installs both builds side by side; builds the
 # library and its unit tests against every CPython on the machine (Qt 5); builds both again with
 # AddressSanitizer and UndefinedBehaviorSanitizer and runs them with the interpreter on the system
 # allocator, so that every Python allocation is checked too; and fuzzes for a minute (Qt 5). Then
@@ -39,7 +40,7 @@ preset_leg() {
   else
     counts="FAILED 0 0 0"
   fi
-  # shellcheck disable=SC2086
+  # shellcheck disable=SC2086 # $counts is four words: result, passed, failed, skipped
   "$root/scripts/checks/leg-row.sh" debian-12 x86-64 "$preset" "python3 $python_version" "Qt $(qt_version "$3")" \
     "g++ $gxx_version" $counts
   [[ $counts == passed* ]] || status=1
@@ -49,6 +50,8 @@ preset_leg default build qtbase5-dev
 preset_leg qt6 build-qt6 qt6-base-dev
 # docs/conversions.md as the library writes it now, and every shell block of the documentation.
 "$root/scripts/checks/docs.sh" "$root/build" || status=1
+# Each build's exported ABI against its baseline in abi/: only added members may differ.
+"$root/scripts/checks/abi.sh" "$root/build" "$root/build-qt6" || status=1
 # Both builds in one prefix, a consumer of each package built and run.
 "$root/scripts/checks/consumer.sh" /usr/bin/python3 "$root/build" "$root/build-qt6" || status=1
 

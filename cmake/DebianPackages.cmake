@@ -1,8 +1,8 @@
 # Debian packages of a build, made by `cpack -G DEB` in the build folder: the shared library (the
 # runtime component), what a host builds against (the development component: header, CMake package
 # and pkg-config module) and the pyqtwrap tool with its manual page (the tool component). Names
-# follow Debian's rules for a library, from the soname: liborn.kestra.pyqtwrapping0,
-# liborn.kestra.pyqtwrapping-dev and pyqtwrap for Qt 5, liborn.kestra.pyqtwrapping-qt6-0,
+# follow Debian's rules for a library, from the soname: liborn.kestra.pyqtwrapping1,
+# liborn.kestra.pyqtwrapping-dev and pyqtwrap for Qt 5, liborn.kestra.pyqtwrapping-qt6-1,
 # liborn.kestra.pyqtwrapping-qt6-dev and pyqtwrap-qt6 for Qt 6, so that both install side by side
 # as the builds do. Configure with -DCMAKE_INSTALL_PREFIX=/usr, so that the library goes to
 # Debian's multiarch folder.
@@ -80,6 +80,14 @@ file(WRITE ${_control}/triggers "activate-noawait ldconfig\n")
 # DebianRepack.cmake takes the scripts out (CMake 3.19 and later run it).
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/DebianRepack.cmake)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${_control}/shlibs ${_control}/triggers)
+# The runtime package's symbols file is made by DebianRepack.cmake from the packaged library, with
+# the first version of each symbol taken from abi/PACKAGE.symbols (scripts/checks/abi.sh --update
+# adds a new member there with the project's version), so that a host package built against this
+# one depends on the version that brought the newest member it uses.
+set(CPACK_PYQTWRAPPING_RUNTIME_PACKAGE ${_runtime})
+set(CPACK_PYQTWRAPPING_SYMBOLS ${PROJECT_SOURCE_DIR}/abi/${_runtime}.symbols)
+# For abi.sh: the runtime package and the development one that a host's build depends on.
+file(WRITE ${_control}/packages "${_runtime} ${_base}-dev\n")
 
 # Every Debian package carries its copyright file and changelog under /usr/share/doc/NAME.
 foreach(_component runtime development tool)

@@ -1,7 +1,9 @@
 # Run by CPack once the Debian packages are made (CPACK_POST_BUILD_SCRIPTS). CPack gives a package
 # that installs a library into /usr/lib maintainer scripts that call ldconfig; the runtime package's
-# ldconfig trigger does that work, as in packages made with debhelper, so the scripts are taken out
-# and the package is built again from its unpacked tree.
+# ldconfig trigger does that work, as in packages made with debhelper, so the scripts are taken out.
+# The runtime package gains its symbols file, made by dpkg-gensymbols from the library it holds
+# with the versions of abi/PACKAGE.symbols; it fails when a symbol of that file is gone. Each package
+# changed is built again from its unpacked tree.
 foreach(_deb IN LISTS CPACK_PACKAGE_FILES)
   if(NOT _deb MATCHES "\\.deb$")
     continue()
@@ -22,6 +24,23 @@ foreach(_deb IN LISTS CPACK_PACKAGE_FILES)
       endif()
     endif()
   endforeach()
+  execute_process(COMMAND dpkg-deb -f ${_deb} Package OUTPUT_VARIABLE _package OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(_package STREQUAL CPACK_PYQTWRAPPING_RUNTIME_PACKAGE)
+    if(NOT EXISTS ${CPACK_PYQTWRAPPING_SYMBOLS})
+      message(FATAL_ERROR "no ${CPACK_PYQTWRAPPING_SYMBOLS}: scripts/checks/abi.sh --update BUILD writes it")
+    endif()
+    # dpkg-gensymbols reads the source package's debian/control; one naming the package serves.
+    set(_source ${_deb}.source)
+    file(WRITE ${_source}/debian/control "Source: orn-kestra-pyqtwrapping\n\nPackage: ${_package}\nArchitecture: any\n")
+    execute_process(COMMAND dpkg-gensymbols -p${_package} -P${_tree} -v${CPACK_PACKAGE_VERSION} -c1
+      -I${CPACK_PYQTWRAPPING_SYMBOLS} -O${_tree}/DEBIAN/symbols
+      WORKING_DIRECTORY ${_source} RESULT_VARIABLE _failed)
+    file(REMOVE_RECURSE ${_source})
+    if(_failed)
+      message(FATAL_ERROR "dpkg-gensymbols failed for ${_package}: a symbol of ${CPACK_PYQTWRAPPING_SYMBOLS} is gone from its library, or see above")
+    endif()
+    set(_changed TRUE)
+  endif()
   if(_changed)
     execute_process(COMMAND dpkg-deb --root-owner-group -b ${_tree} ${_deb} OUTPUT_QUIET RESULT_VARIABLE _failed)
     if(_failed)

@@ -19,21 +19,23 @@ status=0
 # BUILD LIBRARY: the Debian symbols file of the build's runtime package, abi/PACKAGE.symbols. A
 # symbol already there keeps its version; a new one gets the library's.
 update_symbols() {
-  local runtime development symbols version
+  local runtime development symbols version source template=()
   read -r runtime development < "$1/packaging/control/packages"
   symbols=$root/abi/$runtime.symbols
   version=${2##*.so.}
-  if [ -e "$symbols" ]; then
-    dpkg-gensymbols -q -p"$runtime" -v"$version" -e"$2" -I"$symbols" -O"$symbols"
-  else
-    dpkg-gensymbols -q -p"$runtime" -v"$version" -e"$2" -O"$symbols"
-    sed -i "1a * Build-Depends-Package: $development" "$symbols"
-  fi
+  [ ! -e "$symbols" ] || template=(-I"$symbols")
+  # dpkg-gensymbols reads the source package's debian/control; one naming the package serves.
+  source=$(mktemp -d)
+  mkdir "$source/debian"
+  printf 'Source: orn-kestra-pyqtwrapping\n\nPackage: %s\nArchitecture: any\n' "$runtime" > "$source/debian/control"
+  (cd "$source" && dpkg-gensymbols -q -p"$runtime" -v"$version" -e"$2" "${template[@]}" -O"$symbols")
+  rm -rf "$source"
+  grep -q '^\* Build-Depends-Package:' "$symbols" || sed -i "1a * Build-Depends-Package: $development" "$symbols"
   echo "wrote $symbols from $2"
 }
 
 for build in "$@"; do
-  dir=$build/libraries/internal/pyqtwrapping
+  dir=$(cd "$build" && pwd)/libraries/internal/pyqtwrapping
   lib=$(find "$dir" -maxdepth 1 -name 'libOrn.Kestra.Pyqtwrapping*.so.*.*.*' | sort | tail -1)
   [ -n "$lib" ] || { echo "FAILED: no library built in $dir"; status=1; continue; }
   name=$(basename "${lib%%.so.*}")

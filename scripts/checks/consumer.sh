@@ -29,7 +29,7 @@ shlibdeps_check() {
     { echo "FAILED: $runtime has no symbols file"; exit 1; }
   version=$(dpkg-query -W -f='${Version}' "$runtime")
   version=${version%-*}
-  mkdir -p "$work/host/debian/host/usr/bin"
+  mkdir -p "$work/host/debian/host/usr/bin" "$work/host/debian/host/DEBIAN"
   printf 'Source: host\n\nPackage: host\nArchitecture: any\n' > "$work/host/debian/control"
   cp "$2" "$work/host/debian/host/usr/bin/"
   depends=$(cd "$work/host" && dpkg-shlibdeps -O "debian/host/usr/bin/${2##*/}")

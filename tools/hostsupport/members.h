@@ -1,14 +1,16 @@
 // Every conversion member of TPyQtWrapping, once, with what it takes and what it gives:
-// X(name, takes, gives). scripts/checks/members.py compares the list with the library's exported
-// symbols and with the members each harness calls (the allocation sweeps, the threads harness,
-// the fuzzer, the conversion reference), so a member added to the class and left out of the list
-// or of a harness fails the test command. A harness that leaves a member out on purpose says so in
-// a comment "not covered: NAME (why)".
+// X(name, takes, gives). The conversion reference (pyqtwrap --reference) prints it as its table of
+// members. scripts/checks/members.py compares the list with the library's exported symbols and
+// with the members each harness calls (the allocation sweeps, the threads harness, the fuzzer, the
+// conversion reference), so a member added to the class and left out of the list or of a harness
+// fails the test command. A harness that leaves a member out on purpose says so in a comment
+// "not covered: NAME (why)". The harnesses call each member in code of their own rather than
+// through the list, since each member needs inputs and checks of its own.
 #ifndef MEMBERS_H
 #define MEMBERS_H
 
 #define PYQTWRAPPING_MEMBERS(X) \
-    X(showErrorMessage, "message", "nothing: prints it as a Python TypeError") \
+    X(showErrorMessage, "message", "a Python TypeError, printed") \
     X(PyObject2int, "object, strict, ok", "int") \
     X(PyObject2bool, "object, strict, ok", "bool") \
     X(PyObject2LongLong, "object, strict, ok", "long long") \

@@ -5,6 +5,7 @@
 // says what the library does.
 #include "reference.h"
 
+#include "members.h"
 #include "metatypes.h"
 #include "pyobjectref.h"
 #include "valuetext.h"
@@ -562,6 +563,17 @@ void objects()
           [](PyObject *o) { return QString::number(quintptr(W::PyObject2QObject(o)), 16).toStdString(); }}},
         {"'ff'", "b'1F'", "'0'", "'zz'", "''", "'f' * 17", "255", "None"});
 }
+// Every member, from the one list of them, with what it takes and gives.
+void members()
+{
+    heading("Members",
+            "Every member of TPyQtWrapping, with what it takes and what it gives; the tables below show "
+            "what\nit makes of each input.",
+            {"member", "takes", "gives"});
+#define PYQTWRAPPING_MEMBER_ROW(name, takes, gives) row({#name, takes, gives});
+    PYQTWRAPPING_MEMBERS(PYQTWRAPPING_MEMBER_ROW)
+#undef PYQTWRAPPING_MEMBER_ROW
+}
 } // namespace
 
 int writeReference()
@@ -576,8 +588,8 @@ int writeReference()
               << QT_VERSION_MAJOR << ", CPython " << PY_MAJOR_VERSION << '.' << PY_MINOR_VERSION
               << ") and fails when it differs.\n";
     PyObjectRef(PyRun_String(Prelude, Py_file_input, mainDict(), mainDict()));
-    for (void (*family)() : {scalars, texts, stringLists, tables, numberLists, backToPython, numpyArrays,
-                             variants, variantsToPython, objects})
+    for (void (*family)() : {members, scalars, texts, stringLists, tables, numberLists, backToPython,
+                             numpyArrays, variants, variantsToPython, objects})
         family();
     return 0;
 }

@@ -36,7 +36,7 @@ update_symbols() {
 
 for build in "$@"; do
   dir=$(cd "$build" && pwd)/libraries/internal/pyqtwrapping
-  lib=$(find "$dir" -maxdepth 1 -name 'libOrn.Kestra.Pyqtwrapping*.so.*.*.*' | sort | tail -1)
+  lib=$(find "$dir" -maxdepth 1 -name 'libOrn.Kestra.Pyqtwrapping*.so.*.*.*' | sort -V | tail -1)
   [ -n "$lib" ] || { echo "FAILED: no library built in $dir"; status=1; continue; }
   name=$(basename "${lib%%.so.*}")
   baseline=$root/abi/$name.abi

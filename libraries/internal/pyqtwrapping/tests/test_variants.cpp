@@ -67,7 +67,7 @@ TEST_F(VariantsTest, InferredAndRequestedContainersAndTexts)
         5 as QStringList | {'a': 1} as QStringList | 'a' as QChar                            invalid                                        None
         'ab' to QByteArray                                                                   QByteArray("ab")                               b'ab'
         cyclic                                                                               list[invalid, int(1)]                          [None, 1]
-        selfmap                                                                              map{me: invalid}                               None
+        selfmap | (lambda d: d.update(me=d) or d)({})                                       map{me: invalid}                               None
         [[1]] * 2                                                                            list[list[int(1)], list[int(1)]]               [None, None]
         Raising()                                                                            list[QString("v0"), invalid, double(2.5)]      ['v0', None, 2.5]
         BadItems() as QVariantMap                                                            map{: invalid, j: invalid, k: int(2)}          None
